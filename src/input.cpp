@@ -1,0 +1,267 @@
+// Readers of the parameter file, the haplotype data file and the
+// marker-interval file. Every irregularity is a RunError naming the file, the
+// line and the offending token, raised before any output file is opened.
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <istream>
+#include <numeric>
+#include <string_view>
+
+#include "dbscan.h"
+
+namespace {
+
+constexpr std::string_view kFieldSeparators = " ,\t";
+
+[[noreturn]] void Reject(const std::string& source, int line, const std::string& what) {
+  throw RunError(source + ":" + std::to_string(line) + ": " + what);
+}
+
+std::string Quoted(std::string_view token) {
+  constexpr std::size_t kShown = 40;
+  std::string shown(token.substr(0, kShown));
+  for (char& c : shown)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return "'" + shown + (token.size() > kShown ? "...'" : "'");
+}
+
+// Whole-token numbers: a token with anything left over is malformed.
+bool ParseInt(std::string_view token, int& out) {
+  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), out);
+  return ec == std::errc() && end == token.data() + token.size() && !token.empty();
+}
+
+template <class Real>
+bool ParseReal(std::string_view token, Real& out) {
+  std::string text(token);
+  if (text.empty() || text.find('\0') != std::string::npos) return false;
+  char* end = nullptr;
+  errno = 0;
+  if constexpr (sizeof(Real) == sizeof(float))
+    out = std::strtof(text.c_str(), &end);
+  else
+    out = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && std::isfinite(out);
+}
+
+std::vector<std::string_view> SplitFields(std::string_view line) {
+  std::vector<std::string_view> fields;
+  std::size_t at = line.find_first_not_of(kFieldSeparators);
+  while (at != std::string_view::npos) {
+    std::size_t end = line.find_first_of(kFieldSeparators, at);
+    if (end == std::string_view::npos) end = line.size();
+    fields.push_back(line.substr(at, end - at));
+    at = line.find_first_not_of(kFieldSeparators, end);
+  }
+  return fields;
+}
+
+bool ReadLine(std::istream& in, std::string& line) {
+  if (!std::getline(in, line)) return false;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+// Whitespace-separated tokens of the parameter file with their line numbers.
+class TokenReader {
+ public:
+  TokenReader(std::istream& in, std::string source) : in_(in), source_(std::move(source)) {}
+
+  bool Next(std::string& token) {
+    token.clear();
+    int c;
+    while ((c = in_.get()) != EOF && IsSpace(c))
+      if (c == '\n') ++line_;
+    if (c == EOF) return false;
+    tokenLine_ = line_;
+    token.push_back(static_cast<char>(c));
+    while ((c = in_.peek()) != EOF && !IsSpace(c)) token.push_back(static_cast<char>(in_.get()));
+    return true;
+  }
+
+  [[noreturn]] void Fail(const std::string& what) const { Reject(source_, tokenLine_, what); }
+  [[noreturn]] void FailAtEnd(const std::string& what) const { Reject(source_, line_, what); }
+
+ private:
+  static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+  std::istream& in_;
+  std::string source_;
+  int line_ = 1;
+  int tokenLine_ = 1;
+};
+
+// Reads label-value groups. Required values that are missing stop the run;
+// optional ones that are missing keep the defaults.
+class ParameterReader {
+ public:
+  ParameterReader(std::istream& in, const std::string& source) : tokens_(in, source) {}
+
+  // Returns false at the end of the file, where an optional group may stop.
+  template <class Number>
+  bool Value(Number& out, const char* what, bool required) {
+    std::string token;
+    if (!tokens_.Next(token)) return Missing(what, required);
+    if (!ParseNumber(token, out)) tokens_.Fail(std::string(what) + " " + Quoted(token) + " is not " + Kind<Number>());
+    return true;
+  }
+
+  bool Label(const char* what, bool required) {
+    std::string token;
+    return tokens_.Next(token) || Missing(what, required);
+  }
+
+  [[noreturn]] void Fail(const std::string& what) const { tokens_.Fail(what); }
+
+ private:
+  bool Missing(const char* what, bool required) {
+    if (required) tokens_.FailAtEnd(std::string("the file ends before the ") + what);
+    return false;
+  }
+  static bool ParseNumber(const std::string& t, int& out) { return ParseInt(t, out); }
+  static bool ParseNumber(const std::string& t, double& out) { return ParseReal(t, out); }
+  static bool ParseNumber(const std::string& t, float& out) { return ParseReal(t, out); }
+  template <class Number>
+  static const char* Kind() {
+    return std::is_same_v<Number, int> ? "an integer" : "a finite number";
+  }
+  TokenReader tokens_;
+};
+
+int SchemeParameterCount(int scheme) {
+  switch (scheme) {
+    case 1: case 2: case 6: return 2;
+    case 3: return 1;
+    case 4: case 5: return 4;
+    default: return 0;
+  }
+}
+
+}  // namespace
+
+std::ifstream OpenInputFile(const std::string& path, const char* what) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error))
+    throw RunError(path + ": cannot read the " + what + ": it is a directory");
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw RunError(path + ": cannot open the " + what + ": " + std::strerror(errno));
+  return in;
+}
+
+void CDataPoints::ReadParameter(std::istream& fpara, const std::string& sourceName) {
+  ParameterReader in(fpara, sourceName);
+  int radiusMode = 0;
+  in.Label("radius label", true);
+  in.Value(radiusMode, "radius mode", true);
+  if (radiusMode == 1) in.Value(epslion, "radius", true);
+  if (radiusMode == 2) in.Value(epslionpercentile, "radius percentile", true);
+
+  in.Label("density label", true);
+  in.Value(minNumPtspercentile, "density fraction", true);
+  if (!(minNumPtspercentile >= 0.0 && minNumPtspercentile < 1.0))
+    in.Fail("density fraction " + std::to_string(minNumPtspercentile) + " must lie in [0, 1)");
+
+  in.Label("window label", true);
+  in.Value(curdim, "window width", true);
+  if (curdim < 1) in.Fail("window width " + std::to_string(curdim) + " must be at least 1");
+
+  in.Label("weighting label", true);
+  in.Value(weightFuntionClass, "weighting scheme", true);
+  for (int k = 0; k < SchemeParameterCount(weightFuntionClass); k++)
+    in.Value(weightFuntionParm[k], "weighting parameter", true);
+  const double p0 = weightFuntionParm[0];
+  if (weightFuntionClass == 3 && p0 != 1.0 && p0 != 2.0 && p0 != 3.0)
+    in.Fail("weighting scheme 3 needs a first parameter of 1, 2 or 3");
+
+  // The permutation count and report threshold are optional: an early end of
+  // the file keeps their defaults.
+  if (!in.Label("permutation label", false) || !in.Value(permutationTimes, "permutation count", false))
+    return;
+  if (!in.Label("threshold label", false)) return;
+  in.Value(zsocreT, "report threshold", false);
+}
+
+void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int pairing,
+                       const std::string& sourceName) {
+  std::string line;
+  int lineNo = 1;
+  ReadLine(fin, line);  // header
+  num = 0;
+  numberIndividuals = 0;
+  int expectedAlleles = -1;
+  while (ReadLine(fin, line)) {
+    ++lineNo;
+    std::vector<std::string_view> fields = SplitFields(line);
+    if (fields.empty()) break;  // an empty line ends the data
+    if (fields.size() < 2) Reject(sourceName, lineNo, "no phenotype after the identifier");
+    if (fields.size() < 3) Reject(sourceName, lineNo, "no alleles after the phenotype");
+
+    CMyPoint point;
+    if (!ParseInt(fields[0], point.id))
+      Reject(sourceName, lineNo, "identifier " + Quoted(fields[0]) + " is not an integer");
+    if (q == 0) {
+      if (fields[1].front() == 'a') {
+        point.affected = 1;
+        nCase++;
+      } else {
+        nCont++;
+      }
+    } else {
+      float trait = 0.0f;
+      if (!ParseReal(fields[1], trait))
+        Reject(sourceName, lineNo, "trait " + Quoted(fields[1]) + " is not a finite number");
+      point.traitvalue = trait;
+    }
+    const int alleles = static_cast<int>(fields.size()) - 2;
+    if (expectedAlleles < 0) expectedAlleles = alleles;
+    if (alleles != expectedAlleles)
+      Reject(sourceName, lineNo, "expected " + std::to_string(expectedAlleles) + " alleles, found " +
+                                     std::to_string(alleles));
+    point.value.resize(alleles);
+    for (int k = 0; k < alleles; k++) {
+      const std::string_view token = fields[k + 2];
+      if (!ParseInt(token, point.value[k]) || point.value[k] < 0)
+        Reject(sourceName, lineNo, "allele " + Quoted(token) + " of marker " + std::to_string(k + 1) +
+                                       " is not a non-negative integer");
+    }
+    data.push_back(std::move(point));
+    num++;
+    numberIndividuals++;
+  }
+  if (fin.bad()) throw RunError(sourceName + ": read error");
+  if (num == 0) throw RunError(sourceName + ": no haplotype line after the header");
+  dim = expectedAlleles;
+  identityOrder.resize(data.size());
+  std::iota(identityOrder.begin(), identityOrder.end(), 0);
+  if (pairing == 1) num /= 2;
+  // A window wider than the marker row is clamped to the row.
+  if (curdim > dim) curdim = dim;
+  ReadIntervalDist(intervalFile);
+}
+
+void CDataPoints::ReadIntervalDist(const std::string* intervalFile) {
+  markerIntervalDist.assign(dim - 1, 0.0);
+  if (!intervalFile) {
+    markerIntervalDist.assign(dim - 1, 0.0001);
+    return;
+  }
+  std::ifstream in = OpenInputFile(*intervalFile, "marker-interval file");
+  std::string line;
+  ReadLine(in, line);
+  if (in.bad()) throw RunError(*intervalFile + ": read error");
+  const std::vector<std::string_view> fields = SplitFields(line);
+  if (fields.size() != markerIntervalDist.size())
+    Reject(*intervalFile, 1, "expected " + std::to_string(dim - 1) + " marker intervals, found " +
+                                 std::to_string(fields.size()));
+  for (std::size_t i = 0; i < fields.size(); i++) {
+    float interval = 0.0f;
+    if (!ParseReal(fields[i], interval))
+      Reject(*intervalFile, 1, "interval " + Quoted(fields[i]) + " is not a finite number");
+    markerIntervalDist[i] = interval * 0.01;
+  }
+}

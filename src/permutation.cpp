@@ -1,0 +1,77 @@
+// Permutation test: the phenotype labels are shuffled R times, each shuffle is
+// scored at every position from the same clustering as the observed labels,
+// and each best observed score gets the fraction of replicates whose best
+// score over the positions is at least as large.
+//
+// The R shuffles are drawn right after the imputation, in order, each
+// continuing from the arrangement the previous one left, and kept as label
+// orders. Replicate r uses shuffle r at every position, with the scan's own
+// window, so its maximum over positions belongs to one relabelled data set.
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+#include "dbscan.h"
+
+void CDataPoints::Permutation(std::vector<int>& order) {
+  const int n = static_cast<int>(order.size());
+  for (int i = 0; i < n; i++) {
+    const int r = rand();
+    // Every partner from i to n - 1 can be drawn, the last haplotype included.
+    int k = static_cast<int>(r / 2147483647.0 * (n - i));
+    if (k > n - i - 1) k = n - i - 1;
+    std::swap(order[i], order[i + k]);
+  }
+}
+
+void CDataPoints::DrawReplicates() {
+  const int R = std::max(permutationTimes, 0);
+  const std::size_t n = data.size();
+  std::vector<int> order(identityOrder);
+  replicateOrder.resize(R * n);
+  for (int r = 0; r < R; r++) {
+    Permutation(order);
+    std::copy(order.begin(), order.end(), replicateOrder.begin() + r * n);
+  }
+  const double lowest = -std::numeric_limits<double>::infinity();
+  maxClusterScore.assign(R, lowest);
+  maxSingleT.assign(q ? R : 0, lowest);
+  maxSingleZ.assign(q ? R : 0, lowest);
+}
+
+// Keeps the largest value seen; a value that is not a number never wins.
+static void KeepLarger(double& best, double value) {
+  if (value > best) best = value;
+}
+
+void CDataPoints::ScoreReplicates(int pos) {
+  const std::size_t n = data.size();
+  for (std::size_t r = 0; r < maxClusterScore.size(); r++) {
+    const int* order = &replicateOrder[r * n];
+    if (q) {
+      int clusterIndex = -1;
+      KeepLarger(maxClusterScore[r], LocalQScore(clusterIndex, order));
+      const TraitTests single = StatScore(pos, order);
+      KeepLarger(maxSingleT[r], single.T);
+      KeepLarger(maxSingleZ[r], single.Z);
+    } else {
+      KeepLarger(maxClusterScore[r], LocalScore(order));
+    }
+  }
+}
+
+// Fraction of replicate maxima at least as large as the observed score.
+static double EmpiricalPValue(std::vector<double> maxima, double realscore) {
+  std::sort(maxima.begin(), maxima.end());
+  const auto c = std::lower_bound(maxima.begin(), maxima.end(), realscore) - maxima.begin();
+  return 1 - static_cast<double>(c) / static_cast<double>(maxima.size());
+}
+
+void CDataPoints::PermutationTests(int, double realscore, double& p1, int, double realscore2, double& p2, int,
+                                   double realscore3, double& p3) const {
+  p1 = EmpiricalPValue(maxClusterScore, realscore);
+  if (!q) return;
+  p2 = EmpiricalPValue(maxSingleT, realscore2);
+  p3 = EmpiricalPValue(maxSingleZ, realscore3);
+}

@@ -1,0 +1,148 @@
+// Missing-allele imputation, allele and two-marker haplotype frequencies, and
+// the linkage-disequilibrium matrix: computed once per run, before the scan.
+#include <bit>
+#include <cmath>
+#include <cstdlib>
+
+#include "dbscan.h"
+
+namespace {
+
+// Turns allele counts into frequencies over the group's observed alleles; a
+// leading code-0 entry keeps the count of missing alleles.
+void CountsToFrequencies(INT2double& table, int groupTotal) {
+  if (table.empty()) return;
+  auto entry = table.begin();
+  int missing = 0;
+  if (entry->first == 0) {
+    missing = static_cast<int>(entry->second);
+    ++entry;
+  }
+  const double observed = groupTotal - missing;
+  for (; entry != table.end(); ++entry) entry->second /= observed;
+}
+
+// Walks the table in ascending code order and returns the first code whose
+// cumulative frequency exceeds the draw, or 0 when none does.
+int DrawAllele(const INT2double& table, double myrand) {
+  auto entry = table.begin();
+  if (entry != table.end() && entry->first == 0) ++entry;
+  double sum = 0.0;
+  for (; entry != table.end(); ++entry) {
+    sum += entry->second;
+    if (sum > myrand) return entry->first;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void CDataPoints::AlleleFreq(int pos, INT2double* alleleFreCase, INT2double* alleleFreCont) {
+  for (const CMyPoint& point : data) {
+    INT2double& table = point.affected == 1 ? *alleleFreCase : *alleleFreCont;
+    table[point.value[pos]] += 1.0;
+  }
+  CountsToFrequencies(*alleleFreCase, nCase);
+  // In the trait mode every haplotype is in the control group, whose total is
+  // then the number of haplotypes.
+  CountsToFrequencies(*alleleFreCont, q ? static_cast<int>(data.size()) : nCont);
+}
+
+void CDataPoints::ImputeMissing() {
+  INT2double alleleFreCase, alleleFreCont;
+  for (int i = 0; i < dim; i++) {
+    bool anyMissing = false;
+    for (const CMyPoint& point : data) anyMissing |= point.value[i] == 0;
+    if (!anyMissing) continue;  // no draw, nothing to fill
+    alleleFreCase.clear();
+    alleleFreCont.clear();
+    AlleleFreq(i, &alleleFreCase, &alleleFreCont);
+    for (CMyPoint& point : data) {
+      if (point.value[i] != 0) continue;
+      const INT2double& table = point.affected == 1 ? alleleFreCase : alleleFreCont;
+      const double myrand = rand() / 2147483647.0;
+      point.value[i] = DrawAllele(table, myrand);
+    }
+  }
+}
+
+// The frequencies count haplotypes in bit sets: one set of allele-1 carriers
+// per marker and one of cases. The counts are the same integers a haplotype
+// loop adds up, so every frequency is the same double.
+void CDataPoints::AlleleFrequency(int pos, double& freC, double& freA, double& fre) {
+  HapFrequency(pos, pos, freC, freA, fre);
+}
+
+void CDataPoints::HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) {
+  const std::size_t words = (data.size() + 63) / 64;
+  if (alleleOneBits.size() != words * dim) BuildAlleleBits();
+  const std::uint64_t* bits1 = &alleleOneBits[words * pos1];
+  const std::uint64_t* bits2 = &alleleOneBits[words * pos2];
+  int both = 0, bothInCases = 0;
+  for (std::size_t w = 0; w < words; w++) {
+    const std::uint64_t carriers = bits1[w] & bits2[w];
+    both += std::popcount(carriers);
+    bothInCases += std::popcount(carriers & caseBits[w]);
+  }
+  const int n = static_cast<int>(data.size());
+  hfre = static_cast<double>(both) / n;
+  hfreA = static_cast<double>(bothInCases) / casesCounted;
+  hfreC = static_cast<double>(both - bothInCases) / (n - casesCounted);
+}
+
+void CDataPoints::BuildAlleleBits() {
+  const std::size_t words = (data.size() + 63) / 64;
+  alleleOneBits.assign(words * dim, 0);
+  caseBits.assign(words, 0);
+  casesCounted = 0;
+  for (std::size_t h = 0; h < data.size(); h++) {
+    const std::uint64_t bit = std::uint64_t{1} << (h % 64);
+    if (data[h].affected == 1) {
+      caseBits[h / 64] |= bit;
+      casesCounted++;
+    }
+    for (int k = 0; k < dim; k++)
+      if (data[h].value[k] == 1) alleleOneBits[words * k + h / 64] |= bit;
+  }
+}
+
+void CDataPoints::CalculateFreq() {
+  BuildAlleleBits();
+  const std::size_t cells = static_cast<std::size_t>(dim) * dim;
+  alleleFreC.assign(dim, 0.0);
+  alleleFreA.assign(dim, 0.0);
+  alleleFre.assign(dim, 0.0);
+  hap2lociFreC.assign(cells, 0.0);
+  hap2lociFreA.assign(cells, 0.0);
+  hap2lociFre.assign(cells, 0.0);
+  for (int i = 0; i < dim; i++) AlleleFrequency(i, alleleFreC[i], alleleFreA[i], alleleFre[i]);
+  for (int i = 0; i + 1 < dim; i++)
+    for (int j = i + 1; j < dim; j++) {
+      const std::size_t at = static_cast<std::size_t>(i) * dim + j;
+      HapFrequency(i, j, hap2lociFreC[at], hap2lociFreA[at], hap2lociFre[at]);
+    }
+}
+
+// |D'| of every marker pair. Both orders of a pair give the same quotient (the
+// smaller of the two bounds), so each pair is computed once.
+void CDataPoints::LDdelta() {
+  LDMatrix.assign(dim > 0 ? static_cast<std::size_t>(dim - 1) * dim : 0, 0.0);
+  for (int a = 0; a + 1 < dim; a++)
+    for (int b = a + 1; b < dim; b++) {
+      const std::size_t at = static_cast<std::size_t>(a) * dim + b;
+      const double pA = alleleFre[a], pB = alleleFre[b];
+      double D = hap2lociFre[at] - pA * pB;
+      if (D > 0) {
+        if ((1 - pA) * pB > pA * (1 - pB))
+          D /= pA * (1 - pB);
+        else
+          D /= (1 - pA) * pB;
+      } else {
+        if ((1 - pA) * (1 - pB) > pA * pB)
+          D /= pA * pB;
+        else
+          D /= (1 - pA) * (1 - pB);
+      }
+      LDMatrix[at] = std::fabs(D);
+    }
+}

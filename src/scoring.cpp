@@ -1,0 +1,246 @@
+// Cluster scores with the cluster report, and the single-marker tests.
+#include <algorithm>
+#include <cmath>
+#include <iterator>
+#include <numeric>
+#include <ostream>
+
+#include "chisq.h"
+#include "dbscan.h"
+
+namespace {
+
+// Pearson chi-square of a 2x2 table without continuity correction, evaluated
+// left to right as num / rowTotal1 * d / colTotal1 * d / colTotal2 / rowTotal2.
+// The products a and b are formed in 64 bits, which only matters beyond
+// about 2,000 haplotypes.
+double TableChiSquare(int num, int rowTotal1, int rowTotal2, int colTotal1, int colTotal2, long long a,
+                      long long b) {
+  const double d = static_cast<double>(a - b);
+  return static_cast<double>(num) / rowTotal1 * d / colTotal1 * d / colTotal2 / rowTotal2;
+}
+
+// Pooled two-sample t of an in-group (sum S1, sum of squares Q1, size n1)
+// against all other haplotypes.
+struct PooledT {
+  double AveInCluster, AveRemain, inClusterVar, outClusterVar, T;
+  PooledT(int num, double Avetraitvalue, double SumSqare, double S1, double Q1, int n1) {
+    AveRemain = (num * Avetraitvalue - S1) / (num - n1);
+    AveInCluster = S1 / n1;
+    inClusterVar = Q1 - n1 * AveInCluster * AveInCluster;
+    outClusterVar = (SumSqare - Q1) - (num - n1) * AveRemain * AveRemain;
+    const int n2 = num - n1;
+    T = (AveInCluster - AveRemain) * std::sqrt(static_cast<double>(n1) * n2 * (num - 2) / num) /
+        std::sqrt(inClusterVar + outClusterVar);
+  }
+};
+
+int TruncatedDegrees(double dof) {
+  // A group of 0 or 1 haplotypes leaves the Welch degrees of freedom undefined.
+  if (!std::isfinite(dof) || std::fabs(dof) >= 2147483647.0) return 0;
+  return static_cast<int>(dof);
+}
+
+}  // namespace
+
+void CMyPoint::Write(std::ostream& fout, int start, int len) const {
+  fout << id << '\t' << affected << '\t' << traitvalue << '(' << core << "):\t";
+  for (int i = 0; i < len; i++) fout << value[start + i] << '\t';
+  fout << '\n';
+}
+
+CDataPoints::CaseControlScore CDataPoints::ScoreCaseControlCluster(const CSetInt& members,
+                                                                   const int* order) const {
+  CaseControlScore s;
+  for (int m : members) {
+    if (data[order[m]].affected == 1)
+      s.n11++;
+    else
+      s.n12++;
+    s.numHap++;
+    if (data[m].core) s.numCore++;
+  }
+  const int n21 = nCase - s.n11, n22 = nCont - s.n12;
+  const long long a = static_cast<long long>(s.n11) * n22, b = static_cast<long long>(s.n12) * n21;
+  s.emptyMargin = nCase == 0 || s.n11 + s.n12 == 0 || n21 + n22 == 0 || nCont == 0;
+  if (!s.emptyMargin) s.chi = TableChiSquare(num, nCase, nCont, s.n11 + s.n12, n21 + n22, a, b);
+  s.ZScore = std::sqrt(s.chi);
+  if (a < b) {
+    s.chi = -s.chi;
+    s.ZScore = -s.ZScore;
+  }
+  return s;
+}
+
+double CDataPoints::CaseControlPositionScore(const int* order, std::ostream* report) const {
+  double largestChi = 0.0, largestZScore = 0.0;
+  for (const auto& [id, members] : clusters) {
+    const CaseControlScore s = ScoreCaseControlCluster(members, order);
+    if (std::fabs(s.chi) > largestChi) {
+      largestChi = std::fabs(s.chi);
+      largestZScore = s.ZScore;
+    }
+    if (!report || !(s.ZScore > zsocreT)) continue;
+    const double minusLogPvalue = s.emptyMargin ? 0.0 : -std::log10(qChisq(std::fabs(s.chi), 1));
+    *report << "Cluster number " << id << "\n";
+    for (int m : members) data[m].Write(*report, curpos, curdim);
+    *report << "ChiSquare\tZ_Score\tnHaplotypes\tnCore\t-Log10Pvalue\n"
+            << s.chi << '\t' << s.ZScore << '\t' << s.numHap << '\t' << s.numCore << '\t' << minusLogPvalue
+            << '\n';
+  }
+  return largestZScore;
+}
+
+double CDataPoints::Write(std::ostream& fout, int pos) {
+  fout << "Position: " << pos << '\n';
+  const double score = CaseControlPositionScore(ObservedOrder(), &fout);
+  fout << '\n';
+  return score;
+}
+
+double CDataPoints::LocalScore(const int* order) const { return CaseControlPositionScore(order, nullptr); }
+
+void CDataPoints::UpdateAverage() {
+  Avetraitvalue = 0.0;
+  SumSqare = 0.0;
+  for (const CMyPoint& point : data) {
+    Avetraitvalue += point.traitvalue;
+    SumSqare += point.traitvalue * point.traitvalue;
+  }
+  Avetraitvalue /= static_cast<double>(data.size());
+  PrepareTraitRanks();
+}
+
+double CDataPoints::T_StatOfACluster(const CSetInt& members, int& numCore, double& mean, double& var,
+                                     const int* order) const {
+  double S1 = 0.0, Q1 = 0.0;
+  int n1 = 0;
+  for (int m : members) {
+    const double t = data[order[m]].traitvalue;
+    S1 += t;
+    Q1 += t * t;
+    n1++;
+    if (data[m].core) numCore++;
+  }
+  const PooledT pooled(num, Avetraitvalue, SumSqare, S1, Q1, n1);
+  mean = pooled.AveInCluster;
+  var = pooled.inClusterVar / n1;
+  return pooled.T;
+}
+
+double CDataPoints::TraitPositionScore(const int* order, std::ostream* report, int* bestOrdinal) const {
+  double largestTScore = -10000000.0;
+  int ordinal = 0;
+  for (const auto& [id, members] : clusters) {
+    int numCore = 0;
+    double mean, var;
+    const double T = T_StatOfACluster(members, numCore, mean, var, order);
+    if (T > largestTScore) {
+      largestTScore = T;
+      if (bestOrdinal) *bestOrdinal = ordinal;
+    }
+    ordinal++;
+    if (!report || !(T > zsocreT)) continue;
+    *report << "Cluster number " << id << "\n";
+    for (int m : members) data[m].Write(*report, curpos, curdim);
+    *report << "T_Score\tnHaplotypes\tnCore\tClusterMean\tClusterVar\n"
+            << T << '\t' << members.size() << '\t' << numCore << '\t' << mean << '\t' << var << '\n';
+  }
+  return largestTScore;
+}
+
+double CDataPoints::WriteQTLScore(std::ostream& fout, int pos) {
+  fout << "Position: " << pos << '\n';
+  const double score = TraitPositionScore(ObservedOrder(), &fout, nullptr);
+  fout << '\n';
+  return score;
+}
+
+double CDataPoints::LocalQScore(int& clusterIndex, const int* order) const {
+  if (clusterIndex == -1) return TraitPositionScore(order, nullptr, &clusterIndex);
+  if (clusterIndex < 0 || clusterIndex >= static_cast<int>(clusters.size())) return 0.0;
+  const CSetInt& members = std::next(clusters.begin(), clusterIndex)->second;
+  int numCore = 0;
+  double mean, var;
+  return T_StatOfACluster(members, numCore, mean, var, order);
+}
+
+double CDataPoints::ChiSQ(int index) const {
+  int n11 = 0, n12 = 0, n21 = 0, n22 = 0;
+  for (const CMyPoint& point : data) {
+    const bool allele1 = point.value[index] == 1;
+    if (point.affected == 1)
+      (allele1 ? n11 : n12)++;
+    else
+      (allele1 ? n21 : n22)++;
+  }
+  const long long a = static_cast<long long>(n11) * n22, b = static_cast<long long>(n12) * n21;
+  if (nCase == 0 || n11 + n21 == 0 || n12 + n22 == 0 || nCont == 0) return 0.0;
+  return TableChiSquare(num, nCase, nCont, n11 + n21, n12 + n22, a, b);
+}
+
+// Dense ranks of the trait values and, per haplotype, how many haplotypes
+// have a strictly greater trait. A permutation only moves the values, so
+// these serve every replicate through its label order.
+void CDataPoints::PrepareTraitRanks() {
+  const int n = static_cast<int>(data.size());
+  std::vector<int> byTrait(n);
+  std::iota(byTrait.begin(), byTrait.end(), 0);
+  std::sort(byTrait.begin(), byTrait.end(),
+            [this](int x, int y) { return data[x].traitvalue < data[y].traitvalue; });
+  traitsAbove.assign(n, 0);
+  traitRank.assign(n, 0);
+  rankTally.assign(n, 0);
+  int rank = 0;
+  for (int first = 0; first < n;) {
+    int last = first;
+    while (last < n && data[byTrait[last]].traitvalue == data[byTrait[first]].traitvalue) last++;
+    for (int k = first; k < last; k++) {
+      traitsAbove[byTrait[k]] = n - last;
+      traitRank[byTrait[k]] = rank;
+    }
+    rank++;
+    first = last;
+  }
+}
+
+// Mann-Whitney count of (allele-1 haplotype, other haplotype) pairs whose
+// other trait is strictly greater: the strictly greater traits of every
+// allele-1 haplotype, less the strictly ordered pairs inside the allele-1 group.
+long long CDataPoints::MannWhitneyU(int index, const int* order, int n1) const {
+  long long above = 0, tiedPairs = 0;
+  for (int h = 0; h < num; h++) {
+    if (data[h].value[index] != 1) continue;
+    above += traitsAbove[order[h]];
+    tiedPairs += rankTally[traitRank[order[h]]]++;
+  }
+  for (int h = 0; h < num; h++)
+    if (data[h].value[index] == 1) rankTally[traitRank[order[h]]] = 0;
+  const long long orderedInGroup = static_cast<long long>(n1) * (n1 - 1) / 2 - tiedPairs;
+  return above - orderedInGroup;
+}
+
+TraitTests CDataPoints::StatScore(int index, const int* order) const {
+  double S1 = 0.0, Q1 = 0.0;
+  int n1 = 0;
+  for (int h = 0; h < num; h++) {
+    if (data[h].value[index] != 1) continue;
+    const double t = data[order[h]].traitvalue;
+    S1 += t;
+    Q1 += t * t;
+    n1++;
+  }
+  const PooledT pooled(num, Avetraitvalue, SumSqare, S1, Q1, n1);
+  const int n2 = num - n1;
+  TraitTests r;
+  r.T = pooled.T;
+  const double A1 = pooled.inClusterVar / n1 / n1;
+  const double A2 = pooled.outClusterVar / n2 / n2;
+  r.WelthT = (pooled.AveInCluster - pooled.AveRemain) / std::sqrt(A1 + A2);
+  r.dofWelthT = TruncatedDegrees((A1 + A2) * (A1 + A2) / (A1 * A1 / (n1 - 1) + A2 * A2 / (n2 - 1)));
+  r.U = MannWhitneyU(index, order, n1);
+  const long long n1n2 = static_cast<long long>(n1) * n2;
+  r.Z = (0.5 * static_cast<double>(n1n2) - static_cast<double>(r.U)) /
+        std::sqrt(static_cast<double>(n1n2 * (n1 + n2 + 1)) / 12.0);
+  return r;
+}
