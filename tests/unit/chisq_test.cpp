@@ -1,0 +1,7 @@
+#include "chisq.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+TEST(Placeholder, QNomralAtZero) { EXPECT_EQ(qNomral(0.0), 0.5); }
