@@ -27,6 +27,10 @@ struct RunError : std::runtime_error {
 // Opens an input file for reading, or raises a RunError that says why not.
 std::ifstream OpenInputFile(const std::string& path, const char* what);
 
+// Fraction of replicate maxima at least as large as the observed score: ties
+// count against the observed score, and there is no +1, so 0 is possible.
+double EmpiricalPValue(std::vector<double> maxima, double realscore);
+
 // One haplotype (a point of the clustering).
 class CMyPoint {
  public:

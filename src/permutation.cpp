@@ -61,8 +61,7 @@ void CDataPoints::ScoreReplicates(int pos) {
   }
 }
 
-// Fraction of replicate maxima at least as large as the observed score.
-static double EmpiricalPValue(std::vector<double> maxima, double realscore) {
+double EmpiricalPValue(std::vector<double> maxima, double realscore) {
   std::sort(maxima.begin(), maxima.end());
   const auto c = std::lower_bound(maxima.begin(), maxima.end(), realscore) - maxima.begin();
   return 1 - static_cast<double>(c) / static_cast<double>(maxima.size());
