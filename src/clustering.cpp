@@ -1,4 +1,5 @@
 // DBSCAN over the distances of the current position.
+#include <algorithm>
 #include <deque>
 
 #include "dbscan.h"
@@ -13,10 +14,21 @@ void CDataPoints::Reset() {
   }
 }
 
+// The neighbours of a haplotype are the members of the window classes closer
+// than the radius, so a query gathers whole classes instead of testing every
+// haplotype.
 int CDataPoints::RegionQuery(int index, CIntArray& seeds) const {
-  const double* row = &distMatrix[static_cast<std::size_t>(windowClass[index]) * numWindowClasses];
-  for (int i = 0; i < num; i++)
-    if (i != index && row[windowClass[i]] < epslion) seeds.push_back(i);
+  const int C = numWindowClasses;
+  const double* row = &distMatrix[static_cast<std::size_t>(windowClass[index]) * C];
+  const std::size_t from = seeds.size();
+  int classesTaken = 0;
+  for (int c = 0; c < C; c++) {
+    if (!(row[c] < epslion)) continue;
+    for (int k = classStart[c]; k < classStart[c + 1]; k++)
+      if (classMembers[k] != index) seeds.push_back(classMembers[k]);
+    classesTaken++;
+  }
+  if (classesTaken > 1) std::sort(seeds.begin() + from, seeds.end());
   return 0;
 }
 

@@ -108,6 +108,8 @@ class CDataPoints {
   std::vector<int> windowClass;  // class of each haplotype
   std::vector<int> classSize;
   std::vector<int> classMember;  // first haplotype of each class
+  std::vector<int> classStart;    // members of class c: classMembers[classStart[c] .. classStart[c+1])
+  std::vector<int> classMembers;
   int numWindowClasses = 0;
 
   // Input files (input.cpp). sourceName names the file in error messages.

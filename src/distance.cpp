@@ -200,6 +200,12 @@ void CDataPoints::GroupWindowClasses() {
     classSize[entry->second]++;
   }
   numWindowClasses = static_cast<int>(classSize.size());
+  // Members of each class in ascending order, one block per class.
+  classStart.assign(numWindowClasses + 1, 0);
+  for (int c = 0; c < numWindowClasses; c++) classStart[c + 1] = classStart[c] + classSize[c];
+  classMembers.resize(n);
+  std::vector<int> next(classStart.begin(), classStart.end() - 1);
+  for (int h = 0; h < n; h++) classMembers[next[windowClass[h]]++] = h;
 }
 
 template <class PairDistance>
