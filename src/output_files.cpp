@@ -63,6 +63,9 @@ void InstallInterruptCleanup() {
 
 OutputFiles::OutputFiles(std::string resultsPath, std::string reportPath)
     : resultsPath_(std::move(resultsPath)), reportPath_(std::move(reportPath)) {
+  struct stat report;
+  if (stat(reportPath_.c_str(), &report) == 0 && S_ISDIR(report.st_mode))
+    Fail(reportPath_, "cannot replace the cluster report", EISDIR);
   struct stat before;
   resultsCreated_ = stat(resultsPath_.c_str(), &before) != 0;
   resultsFd_ = open(resultsPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
