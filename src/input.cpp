@@ -86,7 +86,7 @@ class TokenReader {
   }
 
   [[noreturn]] void Fail(const std::string& what) const { Reject(source_, tokenLine_, what); }
-  [[noreturn]] void FailAtEnd(const std::string& what) const { Reject(source_, line_, what); }
+  [[noreturn]] void FailAtEnd(const std::string& what) const { throw RunError(source_ + ": " + what); }
 
  private:
   static bool IsSpace(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
@@ -104,10 +104,11 @@ class ParameterReader {
 
   // Returns false at the end of the file, where an optional group may stop.
   template <class Number>
-  bool Value(Number& out, const char* what, bool required) {
+  bool Value(Number& out, const std::string& what, bool required) {
     std::string token;
     if (!tokens_.Next(token)) return Missing(what, required);
-    if (!ParseNumber(token, out)) tokens_.Fail(std::string(what) + " " + Quoted(token) + " is not " + Kind<Number>());
+    last_ = token;
+    if (!ParseNumber(token, out)) tokens_.Fail(what + " " + Quoted(token) + " is not " + Kind<Number>());
     return true;
   }
 
@@ -117,10 +118,12 @@ class ParameterReader {
   }
 
   [[noreturn]] void Fail(const std::string& what) const { tokens_.Fail(what); }
+  // The last value read, as written in the file.
+  std::string LastValue() const { return Quoted(last_); }
 
  private:
-  bool Missing(const char* what, bool required) {
-    if (required) tokens_.FailAtEnd(std::string("the file ends before the ") + what);
+  bool Missing(const std::string& what, bool required) {
+    if (required) tokens_.FailAtEnd("the file ends before " + what);
     return false;
   }
   static bool ParseNumber(const std::string& t, int& out) { return ParseInt(t, out); }
@@ -131,6 +134,7 @@ class ParameterReader {
     return std::is_same_v<Number, int> ? "an integer" : "a finite number";
   }
   TokenReader tokens_;
+  std::string last_;
 };
 
 int SchemeParameterCount(int scheme) {
@@ -156,34 +160,37 @@ std::ifstream OpenInputFile(const std::string& path, const char* what) {
 void CDataPoints::ReadParameter(std::istream& fpara, const std::string& sourceName) {
   ParameterReader in(fpara, sourceName);
   int radiusMode = 0;
-  in.Label("radius label", true);
-  in.Value(radiusMode, "radius mode", true);
-  if (radiusMode == 1) in.Value(epslion, "radius", true);
-  if (radiusMode == 2) in.Value(epslionpercentile, "radius percentile", true);
+  in.Label("the radius label", true);
+  in.Value(radiusMode, "the radius mode", true);
+  if (radiusMode == 1) in.Value(epslion, "the radius", true);
+  if (radiusMode == 2) in.Value(epslionpercentile, "the radius percentile", true);
 
-  in.Label("density label", true);
-  in.Value(minNumPtspercentile, "density fraction", true);
+  in.Label("the density label", true);
+  in.Value(minNumPtspercentile, "the density fraction", true);
   if (!(minNumPtspercentile >= 0.0 && minNumPtspercentile < 1.0))
-    in.Fail("density fraction " + std::to_string(minNumPtspercentile) + " must lie in [0, 1)");
+    in.Fail("density fraction " + in.LastValue() + " must lie in [0, 1)");
 
-  in.Label("window label", true);
-  in.Value(curdim, "window width", true);
-  if (curdim < 1) in.Fail("window width " + std::to_string(curdim) + " must be at least 1");
+  in.Label("the window label", true);
+  in.Value(curdim, "the window width", true);
+  if (curdim < 1) in.Fail("window width " + in.LastValue() + " must be at least 1");
 
-  in.Label("weighting label", true);
-  in.Value(weightFuntionClass, "weighting scheme", true);
-  for (int k = 0; k < SchemeParameterCount(weightFuntionClass); k++)
-    in.Value(weightFuntionParm[k], "weighting parameter", true);
+  in.Label("the weighting label", true);
+  in.Value(weightFuntionClass, "the weighting scheme", true);
+  const int parameters = SchemeParameterCount(weightFuntionClass);
+  for (int k = 0; k < parameters; k++)
+    in.Value(weightFuntionParm[k],
+             "parameter " + std::to_string(k + 1) + " of weighting scheme " + std::to_string(weightFuntionClass),
+             true);
   const double p0 = weightFuntionParm[0];
   if (weightFuntionClass == 3 && p0 != 1.0 && p0 != 2.0 && p0 != 3.0)
-    in.Fail("weighting scheme 3 needs a first parameter of 1, 2 or 3");
+    in.Fail("weighting scheme 3 needs a first parameter of 1, 2 or 3, found " + in.LastValue());
 
   // The permutation count and report threshold are optional: an early end of
   // the file keeps their defaults.
-  if (!in.Label("permutation label", false) || !in.Value(permutationTimes, "permutation count", false))
+  if (!in.Label("the permutation label", false) || !in.Value(permutationTimes, "the permutation count", false))
     return;
-  if (!in.Label("threshold label", false)) return;
-  in.Value(zsocreT, "report threshold", false);
+  if (!in.Label("the threshold label", false)) return;
+  in.Value(zsocreT, "the report threshold", false);
 }
 
 void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int pairing,
