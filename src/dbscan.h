@@ -201,7 +201,11 @@ class CDataPoints {
   CaseControlScore ScoreCaseControlCluster(const CSetInt& members, const int* order) const;
   double CaseControlPositionScore(const int* order, std::ostream* report) const;
   double TraitPositionScore(const int* order, std::ostream* report, int* bestOrdinal) const;
-  long long MannWhitneyU(int index, const int* order, int n1) const;
+  // Haplotypes carrying allele 1 at a marker, ascending: the in-group of the
+  // single-marker trait tests, the same for every replicate.
+  std::vector<int> AlleleOneGroup(int index) const;
+  TraitTests GroupTraitTests(const std::vector<int>& group, const int* order) const;
+  long long MannWhitneyU(const std::vector<int>& group, const int* order) const;
   void PrepareTraitRanks();
 
   void BuildAlleleBits();

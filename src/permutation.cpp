@@ -47,12 +47,13 @@ static void KeepLarger(double& best, double value) {
 
 void CDataPoints::ScoreReplicates(int pos) {
   const std::size_t n = data.size();
+  const std::vector<int> alleleOneGroup = q ? AlleleOneGroup(pos) : std::vector<int>();
   for (std::size_t r = 0; r < maxClusterScore.size(); r++) {
     const int* order = &replicateOrder[r * n];
     if (q) {
       int clusterIndex = -1;
       KeepLarger(maxClusterScore[r], LocalQScore(clusterIndex, order));
-      const TraitTests single = StatScore(pos, order);
+      const TraitTests single = GroupTraitTests(alleleOneGroup, order);
       KeepLarger(maxSingleT[r], single.T);
       KeepLarger(maxSingleZ[r], single.Z);
     } else {

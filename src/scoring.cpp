@@ -207,29 +207,36 @@ void CDataPoints::PrepareTraitRanks() {
 // Mann-Whitney count of (allele-1 haplotype, other haplotype) pairs whose
 // other trait is strictly greater: the strictly greater traits of every
 // allele-1 haplotype, less the strictly ordered pairs inside the allele-1 group.
-long long CDataPoints::MannWhitneyU(int index, const int* order, int n1) const {
+long long CDataPoints::MannWhitneyU(const std::vector<int>& group, const int* order) const {
   long long above = 0, tiedPairs = 0;
-  for (int h = 0; h < num; h++) {
-    if (data[h].value[index] != 1) continue;
+  for (int h : group) {
     above += traitsAbove[order[h]];
     tiedPairs += rankTally[traitRank[order[h]]]++;
   }
+  for (int h : group) rankTally[traitRank[order[h]]] = 0;
+  const long long n1 = static_cast<long long>(group.size());
+  return above - (n1 * (n1 - 1) / 2 - tiedPairs);
+}
+
+std::vector<int> CDataPoints::AlleleOneGroup(int index) const {
+  std::vector<int> group;
   for (int h = 0; h < num; h++)
-    if (data[h].value[index] == 1) rankTally[traitRank[order[h]]] = 0;
-  const long long orderedInGroup = static_cast<long long>(n1) * (n1 - 1) / 2 - tiedPairs;
-  return above - orderedInGroup;
+    if (data[h].value[index] == 1) group.push_back(h);
+  return group;
 }
 
 TraitTests CDataPoints::StatScore(int index, const int* order) const {
+  return GroupTraitTests(AlleleOneGroup(index), order);
+}
+
+TraitTests CDataPoints::GroupTraitTests(const std::vector<int>& group, const int* order) const {
   double S1 = 0.0, Q1 = 0.0;
-  int n1 = 0;
-  for (int h = 0; h < num; h++) {
-    if (data[h].value[index] != 1) continue;
+  for (int h : group) {
     const double t = data[order[h]].traitvalue;
     S1 += t;
     Q1 += t * t;
-    n1++;
   }
+  const int n1 = static_cast<int>(group.size());
   const PooledT pooled(num, Avetraitvalue, SumSqare, S1, Q1, n1);
   const int n2 = num - n1;
   TraitTests r;
@@ -238,7 +245,7 @@ TraitTests CDataPoints::StatScore(int index, const int* order) const {
   const double A2 = pooled.outClusterVar / n2 / n2;
   r.WelthT = (pooled.AveInCluster - pooled.AveRemain) / std::sqrt(A1 + A2);
   r.dofWelthT = TruncatedDegrees((A1 + A2) * (A1 + A2) / (A1 * A1 / (n1 - 1) + A2 * A2 / (n2 - 1)));
-  r.U = MannWhitneyU(index, order, n1);
+  r.U = MannWhitneyU(group, order);
   const long long n1n2 = static_cast<long long>(n1) * n2;
   r.Z = (0.5 * static_cast<double>(n1n2) - static_cast<double>(r.U)) /
         std::sqrt(static_cast<double>(n1n2 * (n1 + n2 + 1)) / 12.0);
