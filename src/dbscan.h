@@ -187,9 +187,9 @@ class CDataPoints {
   static Shared SharedWeight(const int* a, const int* b, const WindowWeights& w);
   static double RunDistance(const int* a, const int* b, const WindowWeights& w);
   double RunDistanceLD(const int* a, const int* b, const WindowWeights& w) const;
-  void GroupWindowClasses();
+  void GroupWindowClasses(const WindowWeights& w);
   template <class PairDistance>
-  void FillClassDistances(PairDistance pairDistance);
+  void FillClassDistances(const WindowWeights& w, PairDistance pairDistance);
   long long PairsBetween(int c1, int c2) const;
   std::vector<int> NeighbourCounts() const;
 

@@ -181,16 +181,19 @@ double CDataPoints::distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPo
   return RunDistanceLD(pt1->value.data(), pt2->value.data(), LDWeights(pos));
 }
 
-void CDataPoints::GroupWindowClasses() {
+// Classes are formed over every marker the distance reads: the window, and the
+// centre should a caller place it outside the window.
+void CDataPoints::GroupWindowClasses(const WindowWeights& w) {
   const int n = static_cast<int>(data.size());
+  const int span = static_cast<int>(w.w1.size());
   windowClass.assign(n, 0);
   classSize.clear();
   classMember.clear();
   std::unordered_map<std::string_view, int> classOf;
   classOf.reserve(2 * n);
   for (int h = 0; h < n; h++) {
-    const std::string_view window(reinterpret_cast<const char*>(data[h].value.data() + curpos),
-                                  sizeof(int) * curdim);
+    const std::string_view window(reinterpret_cast<const char*>(data[h].value.data() + w.lo),
+                                  sizeof(int) * span);
     auto [entry, added] = classOf.emplace(window, static_cast<int>(classSize.size()));
     if (added) {
       classSize.push_back(0);
@@ -209,8 +212,8 @@ void CDataPoints::GroupWindowClasses() {
 }
 
 template <class PairDistance>
-void CDataPoints::FillClassDistances(PairDistance pairDistance) {
-  GroupWindowClasses();
+void CDataPoints::FillClassDistances(const WindowWeights& w, PairDistance pairDistance) {
+  GroupWindowClasses(w);
   const int C = numWindowClasses;
   distMatrix.assign(static_cast<std::size_t>(C) * C, 0.0);
   for (int c1 = 0; c1 < C; c1++)
@@ -223,12 +226,12 @@ void CDataPoints::FillClassDistances(PairDistance pairDistance) {
 
 void CDataPoints::CalculateDist(int pos) {
   const WindowWeights w = MapWeights(pos);
-  FillClassDistances([&w](const int* a, const int* b) { return RunDistance(a, b, w); });
+  FillClassDistances(w, [&w](const int* a, const int* b) { return RunDistance(a, b, w); });
 }
 
 void CDataPoints::CalculateDistUsingLD(int pos) {
   const WindowWeights w = LDWeights(pos);
-  FillClassDistances([this, &w](const int* a, const int* b) { return RunDistanceLD(a, b, w); });
+  FillClassDistances(w, [this, &w](const int* a, const int* b) { return RunDistanceLD(a, b, w); });
 }
 
 double CDataPoints::Distance(int i, int j) const {

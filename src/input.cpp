@@ -32,7 +32,10 @@ std::string Quoted(std::string_view token) {
 
 // Whole-token numbers: a token with anything left over is malformed.
 bool ParseInt(std::string_view token, int& out) {
-  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
+  if (!token.empty() && token.front() == '+') {
+    token.remove_prefix(1);
+    if (!token.empty() && token.front() == '-') return false;
+  }
   auto [end, ec] = std::from_chars(token.data(), token.data() + token.size(), out);
   return ec == std::errc() && end == token.data() + token.size() && !token.empty();
 }
