@@ -180,6 +180,7 @@ class CDataPoints {
   struct Shared {
     double both = 0.0, identity = 0.0, run = 0.0;
   };
+  double MapDistance(int a, int c) const;
   template <class W1, class W2>
   WindowWeights WindowWeightsOf(int pos, W1 weight1, W2 weight2) const;
   WindowWeights MapWeights(int pos) const;

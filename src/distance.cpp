@@ -32,13 +32,19 @@ int DistanceBin(double d) {
 
 }  // namespace
 
+// The map distance is the direct sum of the intervals from the smaller index
+// up; differences of running totals would change its last bits.
+double CDataPoints::MapDistance(int a, int c) const {
+  double d = 0.0;
+  for (int k = std::min(a, c); k < std::max(a, c); k++) d += markerIntervalDist[k];
+  return d;
+}
+
 double CDataPoints::WeightFunction1(int anothermarker, int currentmarker) const {
   if (anothermarker == currentmarker) return 1.0;
   const double* p = weightFuntionParm;
   if (weightFuntionClass == 6) return p[0];
-  double d = 0.0;
-  for (int k = std::min(anothermarker, currentmarker); k < std::max(anothermarker, currentmarker); k++)
-    d += markerIntervalDist[k];
+  const double d = MapDistance(anothermarker, currentmarker);
   switch (weightFuntionClass) {
     case 1: case 4: return std::exp(p[0] * d) * p[1];
     case 2: case 5: {
@@ -53,9 +59,7 @@ double CDataPoints::WeightFunction2(int anothermarker, int currentmarker) const 
   if (anothermarker == currentmarker) return 1.0;
   const double* p = weightFuntionParm;
   if (weightFuntionClass == 6) return p[1];
-  double d = 0.0;
-  for (int k = std::min(anothermarker, currentmarker); k < std::max(anothermarker, currentmarker); k++)
-    d += markerIntervalDist[k];
+  const double d = MapDistance(anothermarker, currentmarker);
   double v;
   switch (weightFuntionClass) {
     case 1: return std::exp(p[0] * d) * p[1];
