@@ -1,6 +1,7 @@
 // Readers of the parameter file, the haplotype data file and the
 // marker-interval file. Every irregularity is a RunError naming the file, the
 // line and the offending token, raised before any output file is opened.
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -43,7 +44,10 @@ bool ParseInt(std::string_view token, int& out) {
 template <class Real>
 bool ParseReal(std::string_view token, Real& out) {
   std::string text(token);
-  if (text.empty() || text.find('\0') != std::string::npos) return false;
+  // strtod would skip leading white space; a number token starts with its first character.
+  if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())) ||
+      text.find('\0') != std::string::npos)
+    return false;
   char* end = nullptr;
   errno = 0;
   if constexpr (sizeof(Real) == sizeof(float))

@@ -1,8 +1,10 @@
 // Entry point and scan driver: read and check the inputs, prepare the
 // markers, scan every position, then write the summary and put the output
 // files in place.
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -64,13 +66,22 @@ void ReadInputs(CDataPoints& ds, int argc, char** argv) {
   ds.Read(haplotypes, intervalFile ? &*intervalFile : nullptr, 0, dataFile);
 }
 
+// The least of the machine's available memory, the cgroup limit and the
+// address-space limit of the process.
 std::uint64_t AvailableMemory() {
+  std::uint64_t available = static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
   std::ifstream meminfo("/proc/meminfo");
   std::string key;
   std::uint64_t kib = 0;
   while (meminfo >> key >> kib)
-    if (key == "MemAvailable:") return kib * 1024;
-  return static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
+    if (key == "MemAvailable:") available = std::min(available, kib * 1024);
+  std::ifstream cgroup("/sys/fs/cgroup/memory.max");
+  std::uint64_t limit = 0;
+  if (cgroup >> limit) available = std::min(available, limit);
+  rlimit space;
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY)
+    available = std::min<std::uint64_t>(available, space.rlim_cur);
+  return available;
 }
 
 // Stops before the scan when the run would need more memory than the machine
@@ -81,7 +92,8 @@ void CheckMemory(const CDataPoints& ds) {
   const std::uint64_t pairTables = 4 * dim * dim * sizeof(double);  // three frequency tables and the LD matrix
   const std::uint64_t distances = n * n * sizeof(double);           // at most one class per haplotype
   const std::uint64_t labels = replicates * n * sizeof(int) + 3 * replicates * sizeof(double);
-  const std::uint64_t needed = pairTables + distances + labels;
+  const std::uint64_t alleles = n * dim * sizeof(int);
+  const std::uint64_t needed = pairTables + distances + labels + alleles;
   const std::uint64_t available = AvailableMemory();
   if (needed <= available) return;
   auto gib = [](std::uint64_t bytes) {

@@ -1,6 +1,7 @@
 #include "output_files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,7 +58,12 @@ class SignalGuard {
 }  // namespace
 
 void InstallInterruptCleanup() {
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, OnInterrupt);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    // A signal the caller ignores (nohup, a background job) stays ignored.
+    struct sigaction current;
+    sigaction(sig, nullptr, &current);
+    if (current.sa_handler != SIG_IGN) signal(sig, OnInterrupt);
+  }
   setFatalCleanup(RemovePending);
 }
 
@@ -66,13 +72,12 @@ OutputFiles::OutputFiles(std::string resultsPath, std::string reportPath)
   struct stat report;
   if (stat(reportPath_.c_str(), &report) == 0 && S_ISDIR(report.st_mode))
     Fail(reportPath_, "cannot replace the cluster report", EISDIR);
+  // No interruption between creating a file and remembering to remove it.
+  SignalGuard guard;
   struct stat before;
   resultsCreated_ = stat(resultsPath_.c_str(), &before) != 0;
   resultsFd_ = open(resultsPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (resultsFd_ < 0) Fail(resultsPath_, "cannot open the results file", errno);
-  struct stat opened;
-  fstat(resultsFd_, &opened);
-  resultsSize_ = opened.st_size;
   if (resultsCreated_) Remember(pendingResults, resultsPath_);
 
   std::vector<char> name(reportPath_.begin(), reportPath_.end());
@@ -131,6 +136,12 @@ void OutputFiles::Commit(const std::string& resultsBlock) {
   if (report_.fail()) Fail(reportPath_, "cannot write the cluster report", errno ? errno : EIO);
 
   SignalGuard guard;
+  // Another run appending to the same file waits, so a block taken back is
+  // only ever this run's own.
+  if (flock(resultsFd_, LOCK_EX) != 0) Fail(resultsPath_, "cannot lock the results file", errno);
+  struct stat current;
+  fstat(resultsFd_, &current);
+  resultsSize_ = current.st_size;
   for (std::size_t written = 0; written < resultsBlock.size();) {
     const ssize_t n = write(resultsFd_, resultsBlock.data() + written, resultsBlock.size() - written);
     if (n < 0 && errno == EINTR) continue;
