@@ -1,0 +1,147 @@
+// A whole run, in process, on tiny inputs.
+//
+// Input layout: one mode byte, then the parameter file, the data file and the
+// interval file separated by '|':
+//   's' or 'q'  case-control or trait mode, no interval file
+//   'S' or 'Q'  the same with the interval file (an empty one if it is missing)
+//   any other byte: bit 0 selects the trait mode, bit 1 the interval file.
+// Inputs whose run would not stay tiny (more than 30 haplotypes or markers, or
+// more than 5 permutation replicates) are rejected before the run.
+//
+// The run writes its files in a private scratch folder that already holds an
+// "output" and a results file. Properties checked after every run:
+//   - the exit status is 0 or 1;
+//   - no temporary report is left behind;
+//   - on status 1 both earlier files are byte for byte as they were;
+//   - on status 0 the results file is the earlier content followed by one
+//     whole block: a header, one line per marker and two summary lines.
+// A fatal numerical error ends the process with exit(1); libFuzzer reports
+// that as "fuzz target exited" and keeps the input, since no input of this
+// size should reach those routines.
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dbscan.h"
+#include "fuzz_common.h"
+
+int VeltraneMain(int argc, char** argv);  // src/main.cpp, compiled with -Dmain=VeltraneMain
+
+namespace {
+
+constexpr int kMaxHaplotypes = 30;
+constexpr int kMaxMarkers = 30;
+constexpr int kMaxReplicates = 5;
+
+const char kEarlierReport[] = "report of an earlier run\n";
+const char kEarlierResults[] = "results of an earlier run\n";
+
+std::string ReadWhole(const std::string& path, bool& exists) {
+  std::ifstream in(path, std::ios::binary);
+  exists = static_cast<bool>(in);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool TemporaryReportLeft() {
+  DIR* dir = opendir(".");
+  if (!dir) fuzz::Violated("cannot list the scratch folder");
+  bool found = false;
+  while (const dirent* entry = readdir(dir))
+    if (std::string(entry->d_name).rfind("output.tmp", 0) == 0) found = true;
+  closedir(dir);
+  return found;
+}
+
+// Reads the inputs the way the driver will, to keep only tiny runs. Inputs
+// the readers reject still run: the failure path is under test too.
+bool SmallEnough(bool trait, const std::string& params, const std::string& data, bool withIntervals) {
+  CDataPoints ds;
+  ds.q = trait;
+  try {
+    std::istringstream p(params), d(data);
+    ds.ReadParameter(p, "params.txt");
+    const std::string intervals = "intervals.txt";
+    ds.Read(d, withIntervals ? &intervals : nullptr, 0, "data.txt");
+  } catch (const RunError&) {
+    return true;
+  }
+  return ds.num <= kMaxHaplotypes && ds.dim <= kMaxMarkers && ds.permutationTimes <= kMaxReplicates;
+}
+
+int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t size) {
+  if (size == 0) return 0;
+  const char mode = static_cast<char>(bytes[0]);
+  bool trait = (mode & 1) != 0, withIntervals = (mode & 2) != 0;
+  if (mode == 's' || mode == 'q' || mode == 'S' || mode == 'Q') {
+    trait = mode == 'q' || mode == 'Q';
+    withIntervals = mode == 'S' || mode == 'Q';
+  }
+  std::vector<std::string> parts(3);
+  std::size_t part = 0;
+  for (std::size_t i = 1; i < size; i++) {
+    const char c = static_cast<char>(bytes[i]);
+    if (c == '|' && part < 2) {
+      part++;
+      continue;
+    }
+    parts[part].push_back(c);
+  }
+
+  const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (home < 0 || chdir(fuzz::ScratchDir().c_str()) != 0) fuzz::Violated("cannot enter the scratch folder");
+  fuzz::WriteFile("params.txt", parts[0]);
+  fuzz::WriteFile("data.txt", parts[1]);
+  fuzz::WriteFile("intervals.txt", parts[2]);
+  if (!SmallEnough(trait, parts[0], parts[1], withIntervals)) {
+    if (fchdir(home) != 0) fuzz::Violated("cannot leave the scratch folder");
+    close(home);
+    return -1;  // not worth keeping in the corpus
+  }
+  fuzz::WriteFile("output", kEarlierReport);
+  fuzz::WriteFile("data.txt-results", kEarlierResults);
+
+  std::string a0 = "veltrane", a1 = trait ? "-q" : "-s", a2 = "data.txt", a3 = "params.txt", a4 = "intervals.txt";
+  char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), a4.data(), nullptr};
+  srand(1);  // every run starts the unseeded random sequence afresh, as a process would
+  const int status = VeltraneMain(withIntervals ? 5 : 4, argv);
+
+  bool reportExists = false, resultsExists = false;
+  const std::string report = ReadWhole("output", reportExists);
+  const std::string results = ReadWhole("data.txt-results", resultsExists);
+  fuzz::Require(status == 0 || status == 1, "exit status 0 or 1");
+  fuzz::Require(!TemporaryReportLeft(), "no temporary report left behind");
+  fuzz::Require(reportExists && resultsExists, "both output files exist after the run");
+  if (status == 1) {
+    fuzz::Require(report == kEarlierReport, "a failed run leaves the earlier report");
+    fuzz::Require(results == kEarlierResults, "a failed run leaves the earlier results");
+  } else {
+    fuzz::Require(report != kEarlierReport, "a successful run replaces the report");
+    const std::string earlier = kEarlierResults;
+    fuzz::Require(results.rfind(earlier, 0) == 0, "a successful run keeps the earlier results");
+    const std::string block = results.substr(earlier.size());
+    fuzz::Require(block.rfind("GeneticDistance\tMarkers\t", 0) == 0, "the results block starts with its header");
+    fuzz::Require(!block.empty() && block.back() == '\n', "the results block ends with a line break");
+    CDataPoints ds;
+    ds.q = trait;
+    std::istringstream p(parts[0]), d(parts[1]);
+    const std::string intervals = "intervals.txt";
+    ds.ReadParameter(p, "params.txt");
+    ds.Read(d, withIntervals ? &intervals : nullptr, 0, "data.txt");
+    fuzz::Require(CountLines(block) == 1 + ds.dim + 2, "one results line per marker and two summary lines");
+  }
+  if (fchdir(home) != 0) fuzz::Violated("cannot leave the scratch folder");
+  close(home);
+  return 0;
+}

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Rebuilds the seed corpus under corpus/ from the golden cases plus the
+# hand-written seeds in seeds/. Run it after changing either; the corpus is
+# kept in the repository, so a fuzz run does not need this script.
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+golden="$here/../golden"
+out="$here/corpus"
+rm -rf "$out"
+mkdir -p "$out"/fuzz_parameters "$out"/fuzz_data "$out"/fuzz_intervals "$out"/fuzz_run
+
+# Caps the permutation count of a parameter file at 3, so that whole runs stay tiny.
+cap_permutations() {
+  awk 'BEGIN { RS = "[ \t\r\n]+"; ORS = " " }
+       { tok[n++] = $0 }
+       END {
+         i = 1; mode = tok[i++]; if (mode == 1 || mode == 2) i++
+         i += 2; i += 2; i++; scheme = tok[i++]
+         np = (scheme == 1 || scheme == 2 || scheme == 6) ? 2 : scheme == 3 ? 1 : (scheme == 4 || scheme == 5) ? 4 : 0
+         i += np + 1
+         if (i < n && tok[i] + 0 > 3) tok[i] = 3
+         for (k = 0; k < n; k++) print tok[k]
+       }' "$1"
+}
+
+for case_dir in "$golden"/case*; do
+  name=golden-$(basename "$case_dir")
+  read -r -a args < "$case_dir/args"
+  mode=${args[0]:1:1}
+  data="$case_dir/input/${args[1]}"
+  params="$case_dir/input/${args[2]}"
+  intervals=""
+  [ ${#args[@]} -eq 4 ] && intervals="$case_dir/input/${args[3]}"
+  [ -f "$params" ] && cp "$params" "$out/fuzz_parameters/$name"
+  if [ -f "$data" ] && [ "$(stat -c %s "$data")" -le 4096 ]; then
+    { if [ "$mode" = q ]; then printf '+'; else printf '*'; fi; cat "$data"; } > "$out/fuzz_data/$name"
+  fi
+  markers=0
+  [ -f "$data" ] && markers=$(awk 'NR == 2 { n = split($0, f, /[ ,\t\r]+/); k = 0
+                                             for (i = 1; i <= n; i++) if (f[i] != "") k++; print k - 2 }' "$data")
+  markers=${markers:-0}
+  if [ -n "$intervals" ] && [ -f "$intervals" ] && [ -f "$data" ]; then
+    if [ "$markers" -ge 1 ] && [ "$markers" -le 64 ]; then
+      { printf "\\$(printf '%03o' $((64 + markers - 1)))"; cat "$intervals"; } > "$out/fuzz_intervals/$name"
+    fi
+  fi
+  if [ -f "$params" ] && [ -f "$data" ]; then
+    letter=$mode
+    [ -n "$intervals" ] && letter=${mode^^}
+    # At most 24 haplotypes of at most 12 markers, and the matching intervals.
+    { printf '%s' "$letter"; cap_permutations "$params"; printf '|'
+      awk 'NR == 1 { print; next }
+           NR > 25 { exit }
+           { n = split($0, f, /[ ,\t\r]+/); line = ""; k = 0
+             for (i = 1; i <= n && k < 14; i++) if (f[i] != "") { line = line (k ? "\t" : "") f[i]; k++ }
+             print line }' "$data"
+      printf '|'
+      [ -n "$intervals" ] && awk -v keep=$(( (markers < 12 ? markers : 12) - 1 )) 'NR == 1 { n = split($0, f, /[ ,\t\r]+/); line = ""; k = 0
+             for (i = 1; i <= n && k < keep; i++) if (f[i] != "") { line = line (k ? " " : "") f[i]; k++ }
+             print line }' "$intervals"
+      true; } > "$out/fuzz_run/$name"
+  fi
+done
+for target in fuzz_parameters fuzz_data fuzz_intervals fuzz_run; do
+  [ -d "$here/seeds/$target" ] && cp "$here/seeds/$target"/* "$out/$target"/
+  echo "$target: $(ls "$out/$target" | wc -l) seeds"
+done
