@@ -7,20 +7,36 @@
 
 namespace {
 
+// Haplotypes written as strings of '0' and '1' (alleles 1 and 2), with the
+// distances of position 0 over all markers under constant weights w1 and w2.
+// With the defaults, k differences out of 10 markers give the distance k / 10.0.
+void ReadBitHaplotypes(CDataPoints& ds, const std::vector<std::string>& haplotypes, double w1 = 1.0,
+                       double w2 = 0.0) {
+  std::string text = "header\n";
+  for (std::size_t h = 0; h < haplotypes.size(); h++) {
+    text += std::to_string(h) + " c";
+    for (char bit : haplotypes[h]) text += bit == '1' ? " 2" : " 1";
+    text += '\n';
+  }
+  ReadText(ds, text);
+  ds.weightFuntionClass = 6;
+  ds.weightFuntionParm[0] = w1;
+  ds.weightFuntionParm[1] = w2;
+  ds.curdim = ds.dim;
+  ds.CalculateDist(0);
+}
+
 // Histogram bin of a distance: trunc(10 d) in extended precision; not a
 // number and values above 1 in the last bin, values below 0 in the first.
 int Bin(double d) {
-  if (!(d <= 1.0)) return 10;
-  return d < 0 ? 0 : static_cast<int>(static_cast<long double>(d) * 10.0L);
+  return !(d <= 1.0) ? 10 : d < 0 ? 0 : static_cast<int>(static_cast<long double>(d) * 10.0L);
 }
 
-// The radius chosen for two haplotypes when the target is their only pair:
-// the lower edge of the pair's bin.
+// The radius chosen when the target is the only pair: the lower edge of its bin.
 double RadiusOfOnePair(const std::string& a, const std::string& b, double w1 = 1.0, double w2 = 0.0) {
   CDataPoints ds;
   ReadBitHaplotypes(ds, {a, b}, w1, w2);
   ds.epslionpercentile = 1.0;
-  ds.epslion = 0.77;
   ds.DeterminEpslion();
   return ds.epslion;
 }
@@ -29,9 +45,6 @@ TEST(Radius, BinEdges) {
   const int bins[] = {0, 1, 2, 2, 4, 5, 5, 6, 8, 9, 10};  // 0.3, 0.6 and 0.7 times 10 lie just below 3, 6, 7
   for (int k = 0; k <= 10; k++) {
     const std::string b = std::string(k, '1') + std::string(10 - k, '0');
-    CDataPoints ds;
-    ReadBitHaplotypes(ds, {"0000000000", b});
-    ASSERT_EQ(ds.Distance(0, 1), k / 10.0);
     EXPECT_EQ(RadiusOfOnePair("0000000000", b), bins[k] / 10.0) << k;
   }
   EXPECT_EQ(RadiusOfOnePair(std::string(20, '0'), std::string(7, '1') + std::string(13, '0')), 0.3);  // 0.35
@@ -41,76 +54,29 @@ TEST(Radius, BinEdges) {
   EXPECT_EQ(RadiusOfOnePair("00", "10", -2.0, 0.0), 0.0);
 }
 
-TEST(Radius, FixedOrZeroTarget) {
+TEST(RadiusAndDensity, ExtendedPrecisionTruncationAndBounds) {
+  // Classes far apart (at least half the markers differ): with a radius of 0.5
+  // the neighbours of a haplotype are the rest of its class.
+  auto readClasses = [](CDataPoints& ds, const std::vector<int>& sizes) {
+    const std::string codes[] = {"0000000000", "1111111111", "1111100000"};
+    std::vector<std::string> haplotypes;
+    for (std::size_t c = 0; c < sizes.size(); c++) haplotypes.insert(haplotypes.end(), sizes[c], codes[c]);
+    ReadBitHaplotypes(ds, haplotypes);
+    ds.epslion = 0.5;
+  };
   CDataPoints ds;
-  ReadBitHaplotypes(ds, {"0000000000", "1111111110"});
-  ds.epslion = 0.77;
-  ds.DeterminEpslion();
-  EXPECT_EQ(ds.epslion, 0.77);  // no percentile: the radius stays as read
-  ds.epslionpercentile = 0.5;   // trunc(1 x 0.5) = 0 pairs
-  ds.DeterminEpslion();
-  EXPECT_EQ(ds.epslion, 0.0);
-}
-
-// Copies of 10-marker haplotypes: class c is the binary code of c + 1, so
-// distinct classes lie at least 0.1 apart.
-std::vector<std::string> Classes(const std::vector<int>& sizes) {
-  std::vector<std::string> haplotypes;
-  for (std::size_t c = 0; c < sizes.size(); c++) {
-    std::string code(10, '0');
-    for (int bit = 0; bit < 10; bit++)
-      if ((c + 1) >> bit & 1) code[bit] = '1';
-    haplotypes.insert(haplotypes.end(), sizes[c], code);
-  }
-  return haplotypes;
-}
-
-// 4950 pairs x 0.3 is just below 1485 in extended precision, so the target is
-// 1484 pairs: exactly the pairs at distance 0.
-TEST(Radius, TargetIsTruncatedInExtendedPrecision) {
-  std::vector<int> sizes = {54, 10, 4, 2, 2};  // 1431 + 45 + 6 + 1 + 1 pairs within classes
-  sizes.resize(sizes.size() + 28, 1);
-  CDataPoints ds;
-  ReadBitHaplotypes(ds, Classes(sizes));
-  ASSERT_EQ(ds.num, 100);
+  readClasses(ds, {2, 2, 1});  // 10 pairs x 0.3 is just below 3: the 2 pairs at distance 0
   ds.epslionpercentile = 0.3;
   ds.DeterminEpslion();
   EXPECT_EQ(ds.epslion, 0.0);
-}
-
-// Classes far apart (at least half the markers differ), so that with a radius
-// of 0.5 the neighbours of a haplotype are the rest of its class.
-void ReadFarClasses(CDataPoints& ds, const std::vector<int>& sizes, double alleleFre) {
-  const std::string codes[] = {"0000000000", "1111111111", "1111100000", "0000011111"};
-  std::vector<std::string> haplotypes;
-  for (std::size_t c = 0; c < sizes.size(); c++) haplotypes.insert(haplotypes.end(), sizes[c], codes[c]);
-  ReadBitHaplotypes(ds, haplotypes);
-  ds.epslion = 0.5;
-  ds.alleleFre.assign(ds.dim, alleleFre);
-}
-
-TEST(DensityThreshold, IndexOfTheSortedCountsIsTruncatedInExtendedPrecision) {
-  CDataPoints ds;
-  ReadFarClasses(ds, {30, 70}, 1.0);  // sorted counts: 29 at indices 0 to 29, 69 from 30 on
-  ds.minNumPtspercentile = 0.3;
-  EXPECT_EQ(ds.DensityOfNB(0), 0);
-  EXPECT_EQ(ds.minNumPts, 30.0);
-}
-
-TEST(DensityThreshold, BoundedByAlleleFrequencyThenBySampleSize) {
-  CDataPoints ds;
-  ReadFarClasses(ds, {31, 31, 31, 7}, 0.1);  // sorted counts: 6 at indices 0 to 6, 30 from 7 on
-  ds.minNumPtspercentile = 0.1;
-  ds.DensityOfNB(0);
-  EXPECT_EQ(ds.minNumPts, 100 * 0.5 * 0.1);  // min(31, 5.0)
-  ds.alleleFre.assign(ds.dim, 0.0);
-  ds.DensityOfNB(0);
-  EXPECT_EQ(ds.minNumPts, 1.0);
-  CDataPoints same;
-  ReadFarClasses(same, {300}, 1.0);
-  same.epslion = 0.0;  // nobody is a neighbour: 0 + 1, lifted to 300 x 0.01
-  same.DensityOfNB(0);
-  EXPECT_EQ(same.minNumPts, 3.0);
+  CDataPoints counts;
+  readClasses(counts, {30, 70});  // sorted counts: 29 at indices 0 to 29, 69 from 30 on
+  counts.minNumPtspercentile = 0.3;
+  for (auto [alleleFre, threshold] : {std::pair{1.0, 30.0}, {0.1, 5.0}, {0.0, 1.0}}) {
+    counts.alleleFre.assign(counts.dim, alleleFre);  // bounded by 100 x 0.5 x alleleFre, then by 100 x 0.01
+    counts.DensityOfNB(0);
+    EXPECT_EQ(counts.minNumPts, threshold) << alleleFre;
+  }
 }
 
 TEST(RadiusAndDensity, AgreeWithADirectCountOverAllPairs) {
@@ -118,12 +84,7 @@ TEST(RadiusAndDensity, AgreeWithADirectCountOverAllPairs) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     CDataPoints ds;
-    ReadText(ds, RandomDataText(rng, 2 + rng() % 60, 2 + rng() % 10, 3));
-    ds.CalculateFreq();
-    ds.weightFuntionClass = 1;
-    ds.weightFuntionParm[0] = -30 * uniform(rng);
-    ds.weightFuntionParm[1] = 1;
-    ds.curdim = 1 + rng() % ds.dim;
+    ReadRandomScan(ds, rng, 60, 10, 1);
     const int n = ds.num;
     for (int pos = 0; pos < ds.dim; pos++) {
       ds.SetWindow(pos);
@@ -133,28 +94,22 @@ TEST(RadiusAndDensity, AgreeWithADirectCountOverAllPairs) {
       long long bins[11] = {};
       for (int i = 0; i < n; i++)
         for (int j = i + 1; j < n; j++) bins[Bin(ds.Distance(i, j))]++;
-      const long long pairs = static_cast<long long>(n) * (n - 1) / 2;
-      long long t = static_cast<long long>(static_cast<long double>(pairs) * ds.epslionpercentile);
-      double radius = ds.epslion;
-      for (int b = 0; b < 11; b++) {
-        if (bins[b] >= t) {
-          radius = b / 10.0;
-          break;
-        }
-        t -= bins[b];
-      }
+      long long t = static_cast<long long>(static_cast<long double>(n * (n - 1) / 2) * ds.epslionpercentile);
+      int b = 0;
+      while (bins[b] < t) t -= bins[b++];  // t never exceeds the pair count
+      const double radius = b / 10.0;
       std::vector<int> counts(n, 0);
       for (int i = 0; i < n; i++)
         for (int j = 0; j < n; j++) counts[i] += i != j && ds.Distance(i, j) < radius;
       std::sort(counts.begin(), counts.end());
-      double threshold = counts[static_cast<int>(static_cast<long double>(n) * ds.minNumPtspercentile)] + 1;
-      threshold = std::min(threshold, n * 0.5 * ds.alleleFre[pos]);
-      threshold = std::max(threshold, n * 0.01);
+      const auto index = static_cast<int>(static_cast<long double>(n) * ds.minNumPtspercentile);
+      const double threshold = counts[index] + 1;
 
       ds.DeterminEpslion();
       ds.DensityOfNB(pos);
       EXPECT_EQ(ds.epslion, radius) << "seed " << seed << " pos " << pos;
-      EXPECT_EQ(ds.minNumPts, threshold) << "seed " << seed << " pos " << pos;
+      EXPECT_EQ(ds.minNumPts, std::max(std::min(threshold, n * 0.5 * ds.alleleFre[pos]), n * 0.01))
+          << "seed " << seed << " pos " << pos;
     }
   }
 }
