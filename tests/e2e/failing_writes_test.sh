@@ -13,58 +13,17 @@
 # an unprivileged user, a read-only working folder and a read-only results
 # file. The unprivileged cases are skipped, with a message, where no such user
 # can be had.
-set -u
-bin=$(readlink -f "$1")
-work=$(mktemp -d)
+source "$(dirname "$0")/lib.sh"
 chmod 755 "$work"
-trap 'chmod -R u+w "$work" 2> /dev/null; rm -rf "$work"' EXIT
-failures=0
-cases=0
-skipped=0
-
-# Random alleles from a fixed linear congruential sequence (same file on every awk).
-generate_data() {  # haplotypes markers seed
-  awk -v n="$1" -v m="$2" -v x="$3" '
-    function r() { x = (x * 16807) % 2147483647; return x }
-    BEGIN {
-      printf "ID\tStatus"; for (k = 1; k <= m; k++) printf "\t%d", k; printf "\n"
-      for (i = 1; i <= n; i++) {
-        printf "%d\t%s", i, (r() % 2 ? "a" : "c")
-        for (k = 1; k <= m; k++) printf "\t%d", 1 + r() % 2
-        printf "\n"
-      }
-    }'
-}
+snapshot_modes=1  # permissions matter here
 
 # A fresh folder with valid inputs and earlier output files. The report
 # threshold decides the size of the report: -1000 reports every cluster
 # (over 100 KB here), 1e30 only the position lines (under 1 KB).
 new_case() {  # name threshold
-  case_name=$1
-  case_failed=0
-  dir="$work/$case_name"
-  mkdir -p "$dir"
+  begin_case "$1"
   generate_data 60 40 7 > "$dir/data.txt"
-  printf 'radius 2 0.05\ndensity 0.1\nwindow 9\nscheme 1 -30 1\npermutations 0\nthreshold %s\n' "$2" > "$dir/params.txt"
-  printf 'report of an earlier run\n' > "$dir/output"
-  printf 'results of an earlier run\n' > "$dir/data.txt-results"
-}
-
-snapshot() {
-  (cd "$dir" && find . -mindepth 1 | LC_ALL=C sort | while read -r path; do
-    if [ -L "$path" ]; then
-      echo "$path link $(readlink "$path")"
-    elif [ -d "$path" ]; then
-      echo "$path directory $(stat -c %a "$path")"
-    else
-      echo "$path $(stat -c %a "$path") $(cksum < "$path")"
-    fi
-  done)
-}
-
-fail() {
-  echo "FAIL [$case_name]: $*"
-  case_failed=1
+  params_with '2 0.05' 0.1 9 '1 -30 1' 0 "$2" > "$dir/params.txt"
 }
 
 # Runs the binary with the given command prefix (a limit, another user) and
@@ -72,28 +31,8 @@ fail() {
 # change the run made is seen even when the run's own user could not see it.
 #   expect_failure 'file the message must name' prefix-command...
 expect_failure() {
-  local want=$1
-  shift
-  local before after status lines message
-  before=$(snapshot)
-  (cd "$dir" && "$@" "$bin" -s data.txt params.txt > "$work/stdout" 2> "$work/stderr")
-  status=$?
-  after=$(snapshot)
-  lines=$(wc -l < "$work/stderr")
-  message=$(head -n 1 "$work/stderr")
-  [ "$status" -eq 1 ] || fail "exit status $status, expected 1"
-  if [ "$lines" -ne 1 ] || [[ "$message" != "veltrane: "* ]]; then
-    fail "expected one line on standard error starting with 'veltrane: ', got $lines:"
-    head -c 2000 "$work/stderr" | sed 's/^/    /'
-  elif [[ "$message" != *"$want"* ]]; then
-    fail "the message does not name '$want': $message"
-  fi
-  if [ "$before" != "$after" ]; then
-    fail "the working folder changed (earlier output or results file, or a file left behind):"
-    diff <(echo "$before") <(echo "$after") | sed 's/^/    /'
-  fi
-  cases=$((cases + 1))
-  [ "$case_failed" -eq 0 ] || failures=$((failures + 1))
+  check_refusal "$1" "${@:2}" "$bin" -s data.txt params.txt
+  end_case
 }
 
 # Runs the command with a file-size limit of $1 KiB and SIGXFSZ ignored, so
@@ -108,8 +47,7 @@ with_size_limit() {
 new_case control 1e30
 (cd "$dir" && "$bin" -s data.txt params.txt > /dev/null 2>&1)
 if [ "$(cat "$dir/output")" = "report of an earlier run" ] || [ "$(wc -l < "$dir/data.txt-results")" -lt 40 ]; then
-  echo "FAIL [control]: a run without faults did not write its files; the cases below would prove nothing"
-  failures=$((failures + 1))
+  fail_extra "a run without faults did not write its files; the cases below would prove nothing"
 fi
 
 # Every write to /dev/full fails with ENOSPC: the results block cannot be written.
@@ -158,8 +96,7 @@ elif setpriv --reuid=65534 --regid=65534 --clear-groups true 2> /dev/null; then
   bin="$work/veltrane"
 fi
 if [ ${#as_user[@]} -eq 0 ]; then
-  echo "SKIP: no unprivileged user available (setpriv failed); read-only cases not run"
-  skipped=3
+  skip 3 read-only-cases "no unprivileged user available (setpriv failed)"
 else
   # A read-only folder with a results file the user may append to: the
   # temporary report cannot be created.
@@ -181,5 +118,4 @@ else
   expect_failure data.txt-results "${as_user[@]}"
 fi
 
-echo "$((cases - failures)) passed, $failures failed, $skipped skipped"
-[ "$failures" -eq 0 ]
+finish

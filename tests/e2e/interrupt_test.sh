@@ -10,46 +10,20 @@
 # every signal arrives long before the run could end; each case waits only
 # until the temporary report exists, i.e. until the run has read its inputs
 # and opened its files.
-set -u
-bin=$(readlink -f "$1")
-work=$(mktemp -d)
-pid=""
-trap '[ -n "$pid" ] && kill -KILL "$pid" 2> /dev/null; rm -rf "$work"' EXIT
-failures=0
-cases=0
-
-awk -v n=2000 -v m=200 -v x=11 '
-  function r() { x = (x * 16807) % 2147483647; return x }
-  BEGIN {
-    printf "ID\tStatus"; for (k = 1; k <= m; k++) printf "\t%d", k; printf "\n"
-    for (i = 1; i <= n; i++) {
-      printf "%d\t%s", i, (r() % 2 ? "a" : "c")
-      for (k = 1; k <= m; k++) printf "\t%d", 1 + r() % 2
-      printf "\n"
-    }
-  }' > "$work/data.txt"
-printf 'radius 2 0.05\ndensity 0.1\nwindow 21\nscheme 1 -30 1\npermutations 0\nthreshold 2\n' > "$work/params.txt"
-
-fail() {
-  echo "FAIL [$case_name]: $*"
-  case_failed=1
-}
+source "$(dirname "$0")/lib.sh"
+pid=""  # the run going on, killed on exit
+generate_data 2000 200 11 > "$work/data.txt"
+params_with '2 0.05' 0.1 21 '1 -30 1' 0 2 > "$work/params.txt"
 
 # Starts a run in a fresh folder holding earlier output files and waits (at
 # most 60 s) until its temporary report exists. The signals are reset to their
 # defaults first (a background job of a script starts with SIGINT ignored);
 # "ignore-hup" starts it with SIGHUP ignored instead, as nohup would.
 start_run() {  # name [ignore-hup | no-earlier-files]
-  case_name=$1
-  case_failed=0
-  dir="$work/$case_name"
-  mkdir -p "$dir"
+  begin_case "$1"
   cp "$work/data.txt" "$work/params.txt" "$dir"/
-  if [ "${2:-}" != no-earlier-files ]; then
-    printf 'report of an earlier run\n' > "$dir/output"
-    printf 'results of an earlier run\n' > "$dir/data.txt-results"
-  fi
-  before=$(cd "$dir" && ls | LC_ALL=C sort | xargs cksum)
+  [ "${2:-}" != no-earlier-files ] || rm "$dir/output" "$dir/data.txt-results"
+  before=$(snapshot)
   if [ "${2:-}" = ignore-hup ]; then
     (cd "$dir" && trap '' HUP && exec env --default-signal=INT,TERM "$bin" -s data.txt params.txt \
       > "$dir/stdout" 2> "$dir/stderr") &
@@ -87,14 +61,8 @@ check_end() {  # expected exit status
   [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
   compgen -G "$dir/output.tmp*" > /dev/null && fail "the temporary report was left behind: $(ls "$dir")"
   rm -f "$dir/stdout" "$dir/stderr"
-  local after
-  after=$(cd "$dir" && ls | LC_ALL=C sort | xargs cksum)
-  if [ "$after" != "$before" ]; then
-    fail "the folder changed (earlier output or results file, or a file left behind):"
-    diff <(echo "$before") <(echo "$after") | sed 's/^/    /'
-  fi
-  cases=$((cases + 1))
-  [ "$case_failed" -eq 0 ] || failures=$((failures + 1))
+  check_unchanged "$before" "$(snapshot)"
+  end_case
 }
 
 # (The shell's own notices of jobs ended by a signal go to /dev/null.)
@@ -136,5 +104,4 @@ done 2> /dev/null
   fi
 } 2> /dev/null
 
-echo "$((cases - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

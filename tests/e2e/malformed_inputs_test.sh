@@ -10,30 +10,9 @@
 # Each case starts from a valid set of files (params.txt, data.txt,
 # intervals.txt) in a fresh folder, breaks one of them, and runs the binary.
 # The inputs found by fuzzing under tests/fuzz/regressions/ are replayed too.
-set -u
-bin=$(readlink -f "$1")
+source "$(dirname "$0")/lib.sh"
 here=$(cd "$(dirname "$0")" && pwd)
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-cases=0
 prefix=()  # a command the binary runs under, for the cases that need one
-
-# Random alleles (1 or 2) and a case-control or trait column, from a fixed
-# linear congruential sequence so that every awk gives the same file.
-#   generate_data haplotypes markers seed [trait]
-generate_data() {
-  awk -v n="$1" -v m="$2" -v x="$3" -v q="${4:-0}" '
-    function r() { x = (x * 16807) % 2147483647; return x }
-    BEGIN {
-      printf "ID\tStatus"; for (k = 1; k <= m; k++) printf "\t%d", k; printf "\n"
-      for (i = 1; i <= n; i++) {
-        if (q) printf "%d\t%.2f", i, (r() % 1000) / 100; else printf "%d\t%s", i, (r() % 2 ? "a" : "c")
-        for (k = 1; k <= m; k++) printf "\t%d", 1 + r() % 2
-        printf "\n"
-      }
-    }'
-}
 
 # Prints a run of bytes that are not text: the start of the binary itself.
 garbage() { head -c "${1:-65536}" "$bin"; }
@@ -41,71 +20,19 @@ garbage() { head -c "${1:-65536}" "$bin"; }
 # A line of about 1 MB made of one token.
 one_mb_token() { head -c 1048576 /dev/zero | tr '\0' "${1:-7}"; }
 
-params_with() {  # radius-mode-and-value density width scheme-and-parameters permutations threshold
-  printf 'radius %s\ndensity %s\nwindow %s\nscheme %s\npermutations %s\nthreshold %s\n' "$@"
-}
-
 # Starts a case: a fresh folder with valid inputs and earlier output files.
 new_case() {
-  case_name=$1
-  dir="$work/$case_name"
-  mkdir -p "$dir"
+  begin_case "$1"
   params_with '2 0.2' 0.1 3 '1 -30 1' 2 1.0 > "$dir/params.txt"
   printf 'ID S 1 2 3 4\n1 a 1 2 1 2\n2 c 2 2 1 1\n3 a 1 1 2 2\n4 c 2 1 1 2\n5 a 1 2 2 1\n6 c 2 2 2 1\n' \
     > "$dir/data.txt"
   printf '1 1 1\n' > "$dir/intervals.txt"
-  printf 'report of an earlier run\n' > "$dir/output"
-  printf 'results of an earlier run\n' > "$dir/data.txt-results"
 }
-
-snapshot() {  # every path in the folder with its type and content checksum
-  (cd "$dir" && find . -mindepth 1 | LC_ALL=C sort | while read -r path; do
-    if [ -L "$path" ]; then
-      echo "$path link $(readlink "$path")"
-    elif [ -d "$path" ]; then
-      echo "$path directory"
-    else
-      echo "$path $(cksum < "$path")"
-    fi
-  done)
-}
-
-fail() {
-  echo "FAIL [$case_name]: $*"
-  case_failed=1
-}
-
-# Counts the case that has just run.
-end_case() {
-  cases=$((cases + 1))
-  [ "$case_failed" -eq 0 ] || failures=$((failures + 1))
-  case_failed=0
-}
-case_failed=0
 
 # expect_rejection 'expected text in the message' argument...
 expect_rejection() {
-  local want=$1
-  shift
-  local before after status lines message
-  before=$(snapshot)
-  (cd "$dir" && "${prefix[@]}" timeout 120 "$bin" "$@" > "$work/stdout" 2> "$work/stderr")
-  status=$?
-  after=$(snapshot)
-  lines=$(wc -l < "$work/stderr")
-  message=$(head -n 1 "$work/stderr")
-  [ "$status" -eq 1 ] || fail "exit status $status, expected 1 (arguments: $*)"
-  if [ "$lines" -ne 1 ] || [[ "$message" != "veltrane: "* ]]; then
-    fail "expected one line on standard error starting with 'veltrane: ', got $lines:"
-    head -c 2000 "$work/stderr" | sed 's/^/    /'
-  elif [ -n "$want" ] && [[ "$message" != *"$want"* ]]; then
-    fail "the message does not mention '$want': $message"
-  fi
+  check_refusal "$1" "${prefix[@]}" timeout 120 "$bin" "${@:2}"
   [ -s "$work/stdout" ] && fail "unexpected standard output: $(head -c 200 "$work/stdout")"
-  if [ "$before" != "$after" ]; then
-    fail "the working folder changed (earlier output or results file, or a new file):"
-    diff <(echo "$before") <(echo "$after") | sed 's/^/    /'
-  fi
   end_case
 }
 
@@ -168,10 +95,8 @@ new_case params-permutations-beyond-memory
 params_with '2 0.2' 0.1 3 '1 -30 1' 2000000000 1 > "$dir/params.txt"
 generate_data 200 4 5 > "$dir/data.txt"
 run_s "GiB"
-if ! grep -q "needs" "$work/stderr"; then
-  echo "FAIL [$case_name]: the memory message does not say how much the run needs: $(cat "$work/stderr")"
-  failures=$((failures + 1))
-fi
+grep -q "needs" "$work/stderr" ||
+  fail_extra "the memory message does not say how much the run needs: $(cat "$work/stderr")"
 # Under an address-space limit the estimate may pass while the allocation
 # fails: that too must end cleanly. (Sanitizer builds cannot start under such
 # a limit; the case is skipped for them.)
@@ -183,7 +108,7 @@ if limited "$bin" > /dev/null 2>&1; [ $? -eq 2 ]; then
   run_s memory
   prefix=()
 else
-  echo "SKIP [params-permutations-beyond-address-space]: the binary cannot start under ulimit -v (a sanitizer build?)"
+  skip 1 params-permutations-beyond-address-space "the binary cannot start under ulimit -v (a sanitizer build?)"
 fi
 new_case params-radius-mode-fraction; params_with '2.5 0.2' 0.1 3 '1 -30 1' 2 1 > "$dir/params.txt"; run_s params.txt:1
 new_case params-radius-nan;     params_with '2 nan' 0.1 3 '1 -30 1' 2 1 > "$dir/params.txt";  run_s params.txt:1
@@ -243,5 +168,4 @@ for reg in "$here"/../fuzz/regressions/*/; do
   fi
 done
 
-echo "$((cases - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

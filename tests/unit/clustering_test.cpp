@@ -54,32 +54,22 @@ Clustering ReferenceDbscan(const CDataPoints& ds) {
 }
 
 TEST(Dbscan, AgreesWithATextbookReferenceOnRandomData) {
-  for (unsigned seed = 1; seed <= 12; seed++) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    CDataPoints ds;
-    ReadRandomScan(ds, rng, 80, 12, 2);
-    for (int pos = 0; pos < ds.dim; pos++) {
-      ds.SetWindow(pos);
-      ds.CalculateDist(pos);
-      ds.epslionpercentile = uniform(rng);
-      ds.minNumPtspercentile = uniform(rng);
-      ds.DeterminEpslion();
-      ds.DensityOfNB(pos);
-      if (rng() % 3 == 0) ds.minNumPts = uniform(rng) * 6;  // also thresholds below the lower bound
-      ds.Reset();
-      ds.ClusteringDBSCAN();
-      const Clustering expected = ReferenceDbscan(ds);
-      SCOPED_TRACE(testing::Message() << "seed " << seed << " pos " << pos);
-      EXPECT_EQ(ds.clusters, expected.clusters);
-      for (int i = 0; i < ds.num; i++) {
-        EXPECT_EQ(ds.data[i].type, expected.labels[i]) << i;
-        EXPECT_EQ(ds.data[i].core, expected.core[i]) << i;
-      }
-      EXPECT_EQ(ds.numCluster, static_cast<int>(expected.clusters.size()) + 1);
-      EXPECT_EQ(ds.numNoise, expected.numNoise);
+  ForEachRandomPosition(12, 80, 12, 2, [](CDataPoints& ds, std::mt19937& rng, auto& uniform, unsigned seed, int pos) {
+    ds.DeterminEpslion();
+    ds.DensityOfNB(pos);
+    if (rng() % 3 == 0) ds.minNumPts = uniform(rng) * 6;  // also thresholds below the lower bound
+    ds.Reset();
+    ds.ClusteringDBSCAN();
+    const Clustering expected = ReferenceDbscan(ds);
+    SCOPED_TRACE(testing::Message() << "seed " << seed << " pos " << pos);
+    EXPECT_EQ(ds.clusters, expected.clusters);
+    for (int i = 0; i < ds.num; i++) {
+      EXPECT_EQ(ds.data[i].type, expected.labels[i]) << i;
+      EXPECT_EQ(ds.data[i].core, expected.core[i]) << i;
     }
-  }
+    EXPECT_EQ(ds.numCluster, static_cast<int>(expected.clusters.size()) + 1);
+    EXPECT_EQ(ds.numNoise, expected.numNoise);
+  });
 }
 
 }  // namespace

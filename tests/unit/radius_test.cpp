@@ -80,38 +80,28 @@ TEST(RadiusAndDensity, ExtendedPrecisionTruncationAndBounds) {
 }
 
 TEST(RadiusAndDensity, AgreeWithADirectCountOverAllPairs) {
-  for (unsigned seed = 1; seed <= 10; seed++) {
-    std::mt19937 rng(seed);
-    std::uniform_real_distribution<double> uniform(0.0, 1.0);
-    CDataPoints ds;
-    ReadRandomScan(ds, rng, 60, 10, 1);
+  ForEachRandomPosition(10, 60, 10, 1, [](CDataPoints& ds, std::mt19937&, auto&, unsigned seed, int pos) {
     const int n = ds.num;
-    for (int pos = 0; pos < ds.dim; pos++) {
-      ds.SetWindow(pos);
-      ds.CalculateDist(pos);
-      ds.epslionpercentile = uniform(rng);
-      ds.minNumPtspercentile = uniform(rng);
-      long long bins[11] = {};
-      for (int i = 0; i < n; i++)
-        for (int j = i + 1; j < n; j++) bins[Bin(ds.Distance(i, j))]++;
-      long long t = static_cast<long long>(static_cast<long double>(n * (n - 1) / 2) * ds.epslionpercentile);
-      int b = 0;
-      while (bins[b] < t) t -= bins[b++];  // t never exceeds the pair count
-      const double radius = b / 10.0;
-      std::vector<int> counts(n, 0);
-      for (int i = 0; i < n; i++)
-        for (int j = 0; j < n; j++) counts[i] += i != j && ds.Distance(i, j) < radius;
-      std::sort(counts.begin(), counts.end());
-      const auto index = static_cast<int>(static_cast<long double>(n) * ds.minNumPtspercentile);
-      const double threshold = counts[index] + 1;
+    long long bins[11] = {};
+    for (int i = 0; i < n; i++)
+      for (int j = i + 1; j < n; j++) bins[Bin(ds.Distance(i, j))]++;
+    long long t = static_cast<long long>(static_cast<long double>(n * (n - 1) / 2) * ds.epslionpercentile);
+    int b = 0;
+    while (bins[b] < t) t -= bins[b++];  // t never exceeds the pair count
+    const double radius = b / 10.0;
+    std::vector<int> counts(n, 0);
+    for (int i = 0; i < n; i++)
+      for (int j = 0; j < n; j++) counts[i] += i != j && ds.Distance(i, j) < radius;
+    std::sort(counts.begin(), counts.end());
+    const auto index = static_cast<int>(static_cast<long double>(n) * ds.minNumPtspercentile);
+    const double threshold = counts[index] + 1;
 
-      ds.DeterminEpslion();
-      ds.DensityOfNB(pos);
-      EXPECT_EQ(ds.epslion, radius) << "seed " << seed << " pos " << pos;
-      EXPECT_EQ(ds.minNumPts, std::max(std::min(threshold, n * 0.5 * ds.alleleFre[pos]), n * 0.01))
-          << "seed " << seed << " pos " << pos;
-    }
-  }
+    ds.DeterminEpslion();
+    ds.DensityOfNB(pos);
+    EXPECT_EQ(ds.epslion, radius) << "seed " << seed << " pos " << pos;
+    EXPECT_EQ(ds.minNumPts, std::max(std::min(threshold, n * 0.5 * ds.alleleFre[pos]), n * 0.01))
+        << "seed " << seed << " pos " << pos;
+  });
 }
 
 }  // namespace

@@ -44,3 +44,23 @@ inline void ReadRandomScan(CDataPoints& ds, std::mt19937& rng, int maxNum, int m
   ds.weightFuntionParm[1] = 1;
   ds.curdim = 1 + rng() % ds.dim;
 }
+
+// For each seed 1..seeds, a random scan as above; at each of its positions the
+// window and distances are set and the radius and density percentiles drawn
+// from uniform(rng) before body(ds, rng, uniform, seed, pos) runs.
+template <class Body>
+void ForEachRandomPosition(unsigned seeds, int maxNum, int maxDim, int scheme, Body body) {
+  for (unsigned seed = 1; seed <= seeds; seed++) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    CDataPoints ds;
+    ReadRandomScan(ds, rng, maxNum, maxDim, scheme);
+    for (int pos = 0; pos < ds.dim; pos++) {
+      ds.SetWindow(pos);
+      ds.CalculateDist(pos);
+      ds.epslionpercentile = uniform(rng);
+      ds.minNumPtspercentile = uniform(rng);
+      body(ds, rng, uniform, seed, pos);
+    }
+  }
+}
