@@ -11,6 +11,7 @@
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 using CIntArray = std::vector<int>;
@@ -23,6 +24,10 @@ using INT2double = std::map<int, double>;
 struct RunError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+
+// Fields of a line split at any run of the separators (space, comma and tab
+// in the data and interval files), without empty fields.
+std::vector<std::string_view> SplitFields(std::string_view line, std::string_view separators = " ,\t");
 
 // Opens an input file for reading, or raises a RunError that says why not.
 std::ifstream OpenInputFile(const std::string& path, const char* what);

@@ -17,8 +17,6 @@
 
 namespace {
 
-constexpr std::string_view kFieldSeparators = " ,\t";
-
 [[noreturn]] void Reject(const std::string& source, int line, const std::string& what) {
   throw RunError(source + ":" + std::to_string(line) + ": " + what);
 }
@@ -55,18 +53,6 @@ bool ParseReal(std::string_view token, Real& out) {
   else
     out = std::strtod(text.c_str(), &end);
   return end == text.c_str() + text.size() && std::isfinite(out);
-}
-
-std::vector<std::string_view> SplitFields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t at = line.find_first_not_of(kFieldSeparators);
-  while (at != std::string_view::npos) {
-    std::size_t end = line.find_first_of(kFieldSeparators, at);
-    if (end == std::string_view::npos) end = line.size();
-    fields.push_back(line.substr(at, end - at));
-    at = line.find_first_not_of(kFieldSeparators, end);
-  }
-  return fields;
 }
 
 bool ReadLine(std::istream& in, std::string& line) {
@@ -154,6 +140,18 @@ int SchemeParameterCount(int scheme) {
 }
 
 }  // namespace
+
+std::vector<std::string_view> SplitFields(std::string_view line, std::string_view separators) {
+  std::vector<std::string_view> fields;
+  std::size_t at = line.find_first_not_of(separators);
+  while (at != std::string_view::npos) {
+    std::size_t end = line.find_first_of(separators, at);
+    if (end == std::string_view::npos) end = line.size();
+    fields.push_back(line.substr(at, end - at));
+    at = line.find_first_not_of(separators, end);
+  }
+  return fields;
+}
 
 std::ifstream OpenInputFile(const std::string& path, const char* what) {
   std::error_code error;

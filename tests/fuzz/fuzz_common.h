@@ -79,17 +79,4 @@ inline void WriteFile(const std::string& path, std::string_view bytes) {
   if (std::fclose(f) != 0) Violated("cannot close a scratch file");
 }
 
-// Splits at any run of the given separators, dropping empty fields.
-inline std::vector<std::string_view> Split(std::string_view text, std::string_view separators) {
-  std::vector<std::string_view> fields;
-  std::size_t at = text.find_first_not_of(separators);
-  while (at != std::string_view::npos) {
-    std::size_t end = text.find_first_of(separators, at);
-    if (end == std::string_view::npos) end = text.size();
-    fields.push_back(text.substr(at, end - at));
-    at = text.find_first_not_of(separators, end);
-  }
-  return fields;
-}
-
 }  // namespace fuzz

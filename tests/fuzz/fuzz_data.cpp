@@ -53,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::size_t end = std::min(text.find('\n'), text.size());
     std::string_view row = text.substr(0, end);
     if (!row.empty() && row.back() == '\r') row.remove_suffix(1);
-    const std::vector<std::string_view> fields = fuzz::Split(row, " ,\t");
+    const std::vector<std::string_view> fields = SplitFields(row, " ,\t");
     fuzz::Require(fields.size() == static_cast<std::size_t>(ds.dim) + 2, "accepted line has id, phenotype, alleles");
     fuzz::Require(fuzz::IsIntegerText(fields[0]), "the identifier of an accepted line is an integer");
     for (std::size_t k = 2; k < fields.size(); k++)

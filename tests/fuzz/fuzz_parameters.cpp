@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   }
   // Every integer of an accepted file is written as one: walk the token
   // sequence independently of the reader.
-  const std::vector<std::string_view> t = fuzz::Split(fuzz::AsText(bytes, size), " \t\n\r\v\f");
+  const std::vector<std::string_view> t = SplitFields(fuzz::AsText(bytes, size), " \t\n\r\v\f");
   auto integer = [&t](std::size_t i, const char* what) {
     if (i >= t.size()) return 0L;
     fuzz::Require(fuzz::IsIntegerText(t[i]), what);
