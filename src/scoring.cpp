@@ -108,7 +108,9 @@ void CDataPoints::UpdateAverage() {
     SumSqare += point.traitvalue * point.traitvalue;
   }
   Avetraitvalue /= static_cast<double>(data.size());
-  PrepareTraitRanks();
+  // Trait values never change after reading (replicates move labels through
+  // their orders), so the ranks are sorted once.
+  if (traitRank.size() != data.size()) PrepareTraitRanks();
 }
 
 double CDataPoints::T_StatOfACluster(const CSetInt& members, int& numCore, double& mean, double& var,
