@@ -40,6 +40,7 @@ void ScanPositions(benchmark::State& state) {
   CDataPoints ds;
   Fill(ds, static_cast<int>(state.range(0)), 200, 60);
   std::ostringstream report;
+  ReplicateMaxima maxima(ds.permutationTimes, ds.q);
   int pos = 0;
   for (auto _ : state) {
     ds.SetWindow(pos);
@@ -50,7 +51,7 @@ void ScanPositions(benchmark::State& state) {
     ds.ClusteringDBSCAN();
     benchmark::DoNotOptimize(ds.Write(report, pos));
     benchmark::DoNotOptimize(ds.ChiSQ(pos));
-    ds.ScoreReplicates(pos);
+    ds.ScoreReplicates(pos, maxima);
     report.str("");
     pos = (pos + 1) % ds.dim;
   }

@@ -14,23 +14,12 @@
 #include <string_view>
 #include <vector>
 
+#include "text.h"
+
 using CIntArray = std::vector<int>;
 using CSetInt = std::set<int>;
 using INT2Set = std::map<int, CSetInt>;
 using INT2double = std::map<int, double>;
-
-// A problem with the inputs or the output files: the run stops with this
-// message on standard error and exit status 1, leaving earlier files as they were.
-struct RunError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-
-// Fields of a line split at any run of the separators (space, comma and tab
-// in the data and interval files), without empty fields.
-std::vector<std::string_view> SplitFields(std::string_view line, std::string_view separators = " ,\t");
-
-// Opens an input file for reading, or raises a RunError that says why not.
-std::ifstream OpenInputFile(const std::string& path, const char* what);
 
 // Fraction of replicate maxima at least as large as the observed score: ties
 // count against the observed score, and there is no +1, so 0 is possible.
@@ -52,6 +41,18 @@ class CMyPoint {
 };
 
 using CMyPointArray = std::vector<CMyPoint>;
+
+// Per permutation replicate, the largest value of each statistic over the
+// positions scanned so far: the cluster score, and in the trait mode the
+// single-marker T and Mann-Whitney Z. Every maximum starts at 0, as the best
+// observed score does, so a scan that finds nothing gets a p-value of 1.
+struct ReplicateMaxima {
+  std::vector<double> cluster, singleT, singleZ;
+  ReplicateMaxima() = default;
+  ReplicateMaxima(int replicates, bool quantitative);
+  // Takes the larger of each pair; a value that is not a number never wins.
+  void Merge(const ReplicateMaxima& other);
+};
 
 // Results of the single-marker trait tests at one marker.
 struct TraitTests {
@@ -166,9 +167,7 @@ class CDataPoints {
   // Permutation test (permutation.cpp).
   void Permutation(std::vector<int>& order);
   void DrawReplicates();
-  void ScoreReplicates(int pos);
-  void PermutationTests(int index, double realscore, double& p1, int pos2, double realscore2,
-                        double& p2, int pos3, double realscore3, double& p3) const;
+  void ScoreReplicates(int pos, ReplicateMaxima& maxima) const;
 
  private:
   // Allele-independent part of the window distance at one centre marker.
@@ -225,8 +224,6 @@ class CDataPoints {
   std::vector<int> traitsAbove, traitRank;
   mutable std::vector<int> rankTally;
 
-  // Permutation replicates: R label orders of num entries, and per replicate
-  // the maximum over positions of each statistic.
+  // Permutation replicates: R label orders of num entries.
   std::vector<int> replicateOrder;
-  std::vector<double> maxClusterScore, maxSingleT, maxSingleZ;
 };

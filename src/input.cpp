@@ -15,8 +15,6 @@
 
 #include "dbscan.h"
 
-namespace {
-
 [[noreturn]] void Reject(const std::string& source, int line, const std::string& what) {
   throw RunError(source + ":" + std::to_string(line) + ": " + what);
 }
@@ -40,7 +38,7 @@ bool ParseInt(std::string_view token, int& out) {
 }
 
 template <class Real>
-bool ParseReal(std::string_view token, Real& out) {
+static bool ParseReal(std::string_view token, Real& out) {
   std::string text(token);
   // strtod would skip leading white space; a number token starts with its first character.
   if (text.empty() || std::isspace(static_cast<unsigned char>(text.front())) ||
@@ -60,6 +58,11 @@ bool ReadLine(std::istream& in, std::string& line) {
   if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
+
+bool ParseDouble(std::string_view token, double& out) { return ParseReal(token, out); }
+bool ParseFloat(std::string_view token, float& out) { return ParseReal(token, out); }
+
+namespace {
 
 // Whitespace-separated tokens of the parameter file with their line numbers.
 class TokenReader {
@@ -120,8 +123,8 @@ class ParameterReader {
     return false;
   }
   static bool ParseNumber(const std::string& t, int& out) { return ParseInt(t, out); }
-  static bool ParseNumber(const std::string& t, double& out) { return ParseReal(t, out); }
-  static bool ParseNumber(const std::string& t, float& out) { return ParseReal(t, out); }
+  static bool ParseNumber(const std::string& t, double& out) { return ParseDouble(t, out); }
+  static bool ParseNumber(const std::string& t, float& out) { return ParseFloat(t, out); }
   template <class Number>
   static const char* Kind() {
     return std::is_same_v<Number, int> ? "an integer" : "a finite number";
@@ -225,7 +228,7 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
       }
     } else {
       float trait = 0.0f;
-      if (!ParseReal(fields[1], trait))
+      if (!ParseFloat(fields[1], trait))
         Reject(sourceName, lineNo, "trait " + Quoted(fields[1]) + " is not a finite number");
       point.traitvalue = trait;
     }
@@ -272,7 +275,7 @@ void CDataPoints::ReadIntervalDist(const std::string* intervalFile) {
                                  std::to_string(fields.size()));
   for (std::size_t i = 0; i < fields.size(); i++) {
     float interval = 0.0f;
-    if (!ParseReal(fields[i], interval))
+    if (!ParseFloat(fields[i], interval))
       Reject(*intervalFile, 1, "interval " + Quoted(fields[i]) + " is not a finite number");
     markerIntervalDist[i] = interval * 0.01;
   }

@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <limits>
+#include <utility>
 
 #include "dbscan.h"
 
@@ -34,30 +34,35 @@ void CDataPoints::DrawReplicates() {
     Permutation(order);
     std::copy(order.begin(), order.end(), replicateOrder.begin() + r * n);
   }
-  const double lowest = -std::numeric_limits<double>::infinity();
-  maxClusterScore.assign(R, lowest);
-  maxSingleT.assign(q ? R : 0, lowest);
-  maxSingleZ.assign(q ? R : 0, lowest);
 }
 
-// Keeps the largest value seen; a value that is not a number never wins.
+ReplicateMaxima::ReplicateMaxima(int replicates, bool quantitative)
+    : cluster(replicates, 0.0), singleT(quantitative ? replicates : 0, 0.0),
+      singleZ(quantitative ? replicates : 0, 0.0) {}
+
 static void KeepLarger(double& best, double value) {
   if (value > best) best = value;
 }
 
-void CDataPoints::ScoreReplicates(int pos) {
+void ReplicateMaxima::Merge(const ReplicateMaxima& other) {
+  for (auto [mine, theirs] : {std::pair{&cluster, &other.cluster}, std::pair{&singleT, &other.singleT},
+                              std::pair{&singleZ, &other.singleZ}})
+    for (std::size_t r = 0; r < mine->size(); r++) KeepLarger((*mine)[r], (*theirs)[r]);
+}
+
+void CDataPoints::ScoreReplicates(int pos, ReplicateMaxima& maxima) const {
   const std::size_t n = data.size();
   const std::vector<int> alleleOneGroup = q ? AlleleOneGroup(pos) : std::vector<int>();
-  for (std::size_t r = 0; r < maxClusterScore.size(); r++) {
+  for (std::size_t r = 0; r < maxima.cluster.size(); r++) {
     const int* order = &replicateOrder[r * n];
     if (q) {
       int clusterIndex = -1;
-      KeepLarger(maxClusterScore[r], LocalQScore(clusterIndex, order));
+      KeepLarger(maxima.cluster[r], LocalQScore(clusterIndex, order));
       const TraitTests single = GroupTraitTests(alleleOneGroup, order);
-      KeepLarger(maxSingleT[r], single.T);
-      KeepLarger(maxSingleZ[r], single.Z);
+      KeepLarger(maxima.singleT[r], single.T);
+      KeepLarger(maxima.singleZ[r], single.Z);
     } else {
-      KeepLarger(maxClusterScore[r], LocalScore(order));
+      KeepLarger(maxima.cluster[r], LocalScore(order));
     }
   }
 }
@@ -66,12 +71,4 @@ double EmpiricalPValue(std::vector<double> maxima, double realscore) {
   std::sort(maxima.begin(), maxima.end());
   const auto c = std::lower_bound(maxima.begin(), maxima.end(), realscore) - maxima.begin();
   return 1 - static_cast<double>(c) / static_cast<double>(maxima.size());
-}
-
-void CDataPoints::PermutationTests(int, double realscore, double& p1, int, double realscore2, double& p2, int,
-                                   double realscore3, double& p3) const {
-  p1 = EmpiricalPValue(maxClusterScore, realscore);
-  if (!q) return;
-  p2 = EmpiricalPValue(maxSingleT, realscore2);
-  p3 = EmpiricalPValue(maxSingleZ, realscore3);
 }

@@ -1,0 +1,9 @@
+// The commands behind the dispatcher in main.cpp. Each takes the words from
+// its command word on (argv[0] is the command word) and returns the exit
+// status; a RunError becomes "veltrane: message" and status 1, a UsageError
+// status 2.
+#pragma once
+
+// veltrane -s|-q datafile parameterfile [intervalfile]: takes the whole
+// command line, program name included.
+int ClassicCommand(int argc, char** argv);

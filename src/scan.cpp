@@ -1,0 +1,244 @@
+#include "scan.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "chisq.h"
+#include "output_files.h"
+#include "progress.h"
+
+namespace {
+
+constexpr double kNoClusterScore = -10000000.0;
+
+double ChisqMinusLog10(double chi) { return -std::log10(qChisq(chi, 1)); }
+
+// The pooled t statistics compare two groups of haplotypes, so their tail has
+// num - 2 degrees of freedom; with fewer than one there is no p-value.
+double StudentMinusLog10(double t, int haplotypes) {
+  const int dof = haplotypes - 2;
+  if (dof < 1) return std::numeric_limits<double>::quiet_NaN();
+  return -std::log10(qStudentT(t, dof));
+}
+
+// The least of the machine's available memory, the cgroup limit and the
+// address-space limit of the process.
+std::uint64_t AvailableMemory() {
+  std::uint64_t available = static_cast<std::uint64_t>(sysconf(_SC_PHYS_PAGES)) * sysconf(_SC_PAGESIZE);
+  std::ifstream meminfo("/proc/meminfo");
+  std::string key;
+  std::uint64_t kib = 0;
+  while (meminfo >> key >> kib)
+    if (key == "MemAvailable:") available = std::min(available, kib * 1024);
+  std::ifstream cgroup("/sys/fs/cgroup/memory.max");
+  std::uint64_t limit = 0;
+  if (cgroup >> limit) available = std::min(available, limit);
+  rlimit space;
+  if (getrlimit(RLIMIT_AS, &space) == 0 && space.rlim_cur != RLIM_INFINITY)
+    available = std::min<std::uint64_t>(available, space.rlim_cur);
+  return available;
+}
+
+// Stops before the scan when the run would need more memory than the machine
+// has, rather than being killed part-way.
+void CheckMemory(const CDataPoints& ds) {
+  const std::uint64_t n = ds.data.size(), dim = ds.dim;
+  const std::uint64_t replicates = ds.permutationTimes > 0 ? ds.permutationTimes : 0;
+  const std::uint64_t pairTables = 4 * dim * dim * sizeof(double);  // three frequency tables and the LD matrix
+  const std::uint64_t distances = n * n * sizeof(double);           // at most one class per haplotype
+  const std::uint64_t labels = replicates * n * sizeof(int) + 3 * replicates * sizeof(double);
+  const std::uint64_t alleles = n * dim * sizeof(int);
+  const std::uint64_t needed = pairTables + distances + labels + alleles;
+  const std::uint64_t available = AvailableMemory();
+  if (needed <= available) return;
+  auto gib = [](std::uint64_t bytes) {
+    std::ostringstream s;
+    s.precision(3);
+    s << bytes / 1073741824.0 << " GiB";
+    return s.str();
+  };
+  throw RunError("the run needs about " + gib(needed) + " of memory (marker-pair tables " + gib(pairTables) +
+                 ", distances " + gib(distances) + ", permutation labels " + gib(labels) +
+                 ") but only " + gib(available) + " is available");
+}
+
+// Genetic distance of a position from the first marker: the intervals added
+// one by one from the start, as a running total over the whole row would.
+double GeneticDistance(const CDataPoints& ds, int pos) {
+  double sum = 0;
+  for (int k = 0; k < pos; k++) sum += ds.markerIntervalDist[k];
+  return sum;
+}
+
+// One position: cluster it, write its report block and results line, and
+// offer its scores to the tally.
+void ScanPosition(CDataPoints& ds, int pos, double geneticDistance, std::ostream& report, std::ostream& results,
+                  ScanTally& tally) {
+  ds.SetWindow(pos);
+  if (ds.weightFuntionClass == 3)
+    ds.CalculateDistUsingLD(pos);
+  else
+    ds.CalculateDist(pos);
+  ds.DeterminEpslion();
+  ds.DensityOfNB(pos);
+  ds.Reset();
+  ds.ClusteringDBSCAN();
+  tally.positions++;
+  if (!(ds.epslion > 0)) tally.zeroRadius++;
+  if (ds.clusters.empty()) tally.noCluster++;
+
+  results << geneticDistance << '\t';
+  if (ds.q) {
+    ds.UpdateAverage();
+    const double zscore = ds.WriteQTLScore(report, pos);
+    tally.cluster.Offer(pos, zscore);
+    const TraitTests single = ds.StatScore(pos, ds.ObservedOrder());
+    // A position without a cluster that has a t statistic keeps the starting
+    // score -1e7; it has nothing to test, so p = 1.
+    const double minusLogP = zscore == kNoClusterScore ? -std::log10(1.0) : StudentMinusLog10(zscore, ds.num);
+    results << pos << '\t' << zscore << '\t' << minusLogP << '\t' << single.T << '\t' << single.WelthT << '\t'
+            << single.dofWelthT << '\t' << single.U << '\t' << single.Z << '\n';
+    tally.single.Offer(pos, single.T);
+    tally.singleU.Offer(pos, single.Z);
+  } else {
+    const double zscore = ds.Write(report, pos);
+    tally.cluster.Offer(pos, zscore);
+    const double singleChiSQ = ds.ChiSQ(pos);
+    const double singleMinusLogPvalue = singleChiSQ != 0 ? ChisqMinusLog10(singleChiSQ) : 0.0;
+    tally.single.Offer(pos, singleChiSQ);
+    results << pos << '\t' << zscore << '\t' << ChisqMinusLog10(zscore * zscore) << '\t' << singleChiSQ << '\t'
+            << singleMinusLogPvalue << '\n';
+  }
+  ds.ScoreReplicates(pos, tally.maxima);
+}
+
+// A best position of the whole scan: the scan's start (position 0, score 0)
+// unless a position scored at least as much.
+BestPosition Final(const BestPosition& candidate) {
+  BestPosition best{0, 0.0};
+  if (candidate.pos >= 0 && candidate.score >= best.score) best = candidate;
+  return best;
+}
+
+// Best positions are kept as doubles and written with the stream defaults.
+double Position(const BestPosition& best) { return best.pos; }
+
+double PermutationPValue(const std::vector<double>& maxima, double observed) {
+  return maxima.empty() ? 0.0 : EmpiricalPValue(maxima, observed);
+}
+
+}  // namespace
+
+void BestPosition::Offer(int p, double s) {
+  if (pos < 0 ? !std::isnan(s) : s >= score) {
+    pos = p;
+    score = s;
+  }
+}
+
+void ScanTally::Merge(const ScanTally& later) {
+  for (auto [mine, theirs] : {std::pair{&cluster, &later.cluster}, std::pair{&single, &later.single},
+                              std::pair{&singleU, &later.singleU}})
+    if (theirs->pos >= 0) mine->Offer(theirs->pos, theirs->score);
+  maxima.Merge(later.maxima);
+  positions += later.positions;
+  zeroRadius += later.zeroRadius;
+  noCluster += later.noCluster;
+}
+
+void LoadInputs(CDataPoints& ds, const ScanRequest& request) {
+  ds.q = request.quantitative ? 1 : 0;
+  std::ifstream parameters = OpenInputFile(request.parameterFile, "parameter file");
+  ds.ReadParameter(parameters, request.parameterFile);
+  std::ifstream haplotypes = OpenInputFile(request.dataFile, "data file");
+  ds.Read(haplotypes, request.intervalFile ? &*request.intervalFile : nullptr, 0, request.dataFile);
+  CheckMemory(ds);
+}
+
+// The shuffles continue the random sequence of the imputation.
+void Prepare(CDataPoints& ds) {
+  ds.ImputeMissing();
+  ds.DrawReplicates();
+  ds.CalculateFreq();
+  ds.LDdelta();
+}
+
+ScanTally ScanPositions(CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
+                        const PositionDone& done) {
+  ScanTally tally;
+  tally.maxima = ReplicateMaxima(std::max(ds.permutationTimes, 0), ds.q);
+  double geneticDistance = GeneticDistance(ds, from);
+  for (int pos = from; pos < to; pos++) {
+    ScanPosition(ds, pos, geneticDistance, report, results, tally);
+    if (done) done(pos);
+    if (pos + 1 < ds.dim) geneticDistance += ds.markerIntervalDist[pos];
+  }
+  return tally;
+}
+
+const char* ResultsHeader(bool quantitative) {
+  return quantitative ? "GeneticDistance\tMarkers\tQ-score\tMinusLog10Pvalue\tT\tWelthT\tDoFWelthT\tU\tZ\n"
+                      : "GeneticDistance\tMarkers\tZ-score\ttMinusLog10Pvalue\tSingleSNPChiSQ\tSingleSNPMinusLogP\n";
+}
+
+std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tally) {
+  const BestPosition c = Final(tally.cluster), s = Final(tally.single), u = Final(tally.singleU);
+  const double pValuePermu = PermutationPValue(tally.maxima.cluster, c.score);
+  std::ostringstream out;
+  if (quantitative) {
+    out << "Veltrane:predicted_Pos\tpredicted_QScore\t-log(p)\tpermutation_p-Value\t"
+           "SingleSNP_predicted_Pos\tT statistic\t-log(p)\tpermutation_p-Value\t"
+           "MWU_predicted_Pos\tpredict_ZScore\t-log(p)\tpermutation_p-Value\t\n"
+        << Position(c) << '\t' << c.score << '\t' << StudentMinusLog10(c.score, haplotypes) << '\t' << pValuePermu
+        << '\t' << Position(s) << '\t' << s.score << '\t' << StudentMinusLog10(s.score, haplotypes) << '\t'
+        << PermutationPValue(tally.maxima.singleT, s.score) << '\t' << Position(u) << '\t' << u.score << '\t'
+        << -std::log10(qNomral(u.score)) << '\t' << PermutationPValue(tally.maxima.singleZ, u.score) << "\t\n";
+  } else {
+    out << "Veltrane:predicted_Pos\tpredict_ZScore\t-LogPvalue\tpermutation_p-Value\t"
+           "Single SNP:predicted_Pos\tpredict_ZScore\t-LogPvalue\n"
+        << Position(c) << '\t' << c.score << '\t' << ChisqMinusLog10(c.score * c.score) << '\t' << pValuePermu << '\t'
+        << Position(s) << '\t' << s.score << '\t' << ChisqMinusLog10(s.score) << '\n';
+  }
+  return out.str();
+}
+
+std::vector<std::string> ScanWarnings(const ScanTally& tally) {
+  std::vector<std::string> warnings;
+  const std::string of = " of " + std::to_string(tally.positions) + " positions";
+  if (tally.zeroRadius > 0)
+    warnings.push_back("the radius was 0 at " + std::to_string(tally.zeroRadius) + of +
+                       ", where no haplotype has a neighbour and a cluster is one haplotype at most; use a "
+                       "fixed radius (radius mode 1) or a larger fraction");
+  if (2 * tally.noCluster > tally.positions)
+    warnings.push_back("no cluster formed at " + std::to_string(tally.noCluster) + of +
+                       "; use a larger radius or a smaller density fraction");
+  return warnings;
+}
+
+void RunScan(const ScanRequest& request) {
+  CDataPoints ds;
+  LoadInputs(ds, request);
+  InstallInterruptCleanup();
+  OutputFiles files(request.resultsPath.empty() ? request.dataFile + "-results" : request.resultsPath,
+                    request.reportPath);
+  Prepare(ds);
+
+  std::ostringstream results;
+  results << ResultsHeader(ds.q);
+  Progress progress("positions", ds.dim, !request.quiet);
+  const ScanTally tally = ScanPositions(ds, 0, ds.dim, files.Report(), results, [&](int pos) {
+    files.CheckReport();
+    progress.Update(pos + 1);
+  });
+  results << SummaryLines(ds.q, ds.num, tally);
+  files.Commit(results.str());
+  if (!request.quiet)
+    for (const std::string& warning : ScanWarnings(tally)) std::fprintf(stderr, "veltrane: warning: %s\n", warning.c_str());
+}

@@ -1,0 +1,73 @@
+// The scan over marker positions, and the classic run built on it: read and
+// check the inputs, prepare the markers, scan every position, then write the
+// summary and put the output files in place.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dbscan.h"
+
+// What a classic run reads and writes.
+struct ScanRequest {
+  bool quantitative = false;
+  std::string dataFile, parameterFile;
+  std::optional<std::string> intervalFile;
+  std::string reportPath = "output";
+  std::string resultsPath;  // empty: the data file's name followed by "-results"
+  int threads = 0;          // 0: OMP_NUM_THREADS, else every core the process may use
+  bool quiet = false;       // neither warnings nor a progress line
+};
+
+// Reads the inputs into a data set and checks that the run fits in memory.
+void LoadInputs(CDataPoints& ds, const ScanRequest& request);
+
+// Missing alleles, the permutation shuffles and the marker tables: everything
+// the positions share.
+void Prepare(CDataPoints& ds);
+
+// The best position of one statistic so far: the last position holding the
+// largest score. A score that is not a number never counts.
+struct BestPosition {
+  int pos = -1;  // -1: none yet
+  double score = 0.0;
+  void Offer(int p, double s);
+};
+
+// What the scan of a row of positions leaves besides its report blocks and
+// results lines. Tallies of consecutive rows merge into the tally of both.
+struct ScanTally {
+  // Cluster score; single-marker chi-square (mode s) or pooled T (mode q);
+  // Mann-Whitney Z (mode q).
+  BestPosition cluster, single, singleU;
+  ReplicateMaxima maxima;
+  int positions = 0, zeroRadius = 0, noCluster = 0;
+
+  // Appends the tally of the positions that follow these.
+  void Merge(const ScanTally& later);
+};
+
+// Called after each position, in position order, once its report block is written.
+using PositionDone = std::function<void(int pos)>;
+
+// Scans the positions from .. to-1, writing their report blocks and results
+// lines in position order.
+ScanTally ScanPositions(CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
+                        const PositionDone& done);
+
+// The first line of a results block.
+const char* ResultsHeader(bool quantitative);
+
+// The two summary lines that end a results block, with the permutation
+// p-values when there were replicates.
+std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tally);
+
+// Warnings about parameters under which nothing could cluster; nothing when
+// the scan clustered normally.
+std::vector<std::string> ScanWarnings(const ScanTally& tally);
+
+// The whole classic run. Raises a RunError for bad inputs or unwritable outputs.
+void RunScan(const ScanRequest& request);
