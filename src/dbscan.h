@@ -1,15 +1,15 @@
 // The haplotype and data-set classes. Every analysis step is an operation of
-// CDataPoints that reads and writes its fields; the operations are split over
-// one source file per stage: input.cpp, preprocess.cpp, distance.cpp,
-// clustering.cpp, scoring.cpp and permutation.cpp.
+// CDataPoints, split over one source file per stage: input.cpp,
+// preprocess.cpp, distance.cpp, clustering.cpp, scoring.cpp and
+// permutation.cpp. Reading and preparing fill the data set; from then on it
+// is read-only, and each position is clustered in a PositionState of its own,
+// so that positions can be scanned in parallel.
 #pragma once
 
 #include <cstdint>
 #include <fstream>
 #include <iosfwd>
 #include <map>
-#include <set>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +17,6 @@
 #include "text.h"
 
 using CIntArray = std::vector<int>;
-using CSetInt = std::set<int>;
-using INT2Set = std::map<int, CSetInt>;
 using INT2double = std::map<int, double>;
 
 // Fraction of replicate maxima at least as large as the observed score: ties
@@ -28,19 +26,35 @@ double EmpiricalPValue(std::vector<double> maxima, double realscore);
 // One haplotype (a point of the clustering).
 class CMyPoint {
  public:
-  int type = 0;       // 0 not visited, -1 noise, else the cluster that labelled it last
-  bool core = false;  // core point at the current position
-  CIntArray value;    // allele per marker; 0 is a missing allele
-  int affected = 0;   // 1 case, 0 control (always 0 in the trait mode)
+  CIntArray value;   // allele per marker; 0 is a missing allele
+  int affected = 0;  // 1 case, 0 control (always 0 in the trait mode)
   double traitvalue = 0.0;
   double ptDensity = 0.0;
   int id = 0;  // identifier as written in the data file
 
   // One member line of the cluster report: the alleles of markers start .. start+len-1.
-  void Write(std::ostream& fout, int start, int len) const;
+  void Write(std::ostream& fout, int start, int len, bool core) const;
 };
 
 using CMyPointArray = std::vector<CMyPoint>;
+
+// A set of haplotypes as bits: bit h of word h / 64 for haplotype h.
+using HaplotypeBits = std::vector<std::uint64_t>;
+
+// Calls f(h) for every haplotype h of the set, in ascending order.
+template <class F>
+void ForEachHaplotype(const HaplotypeBits& bits, F f) {
+  for (std::size_t w = 0; w < bits.size(); w++)
+    for (std::uint64_t word = bits[w]; word; word &= word - 1)
+      f(static_cast<int>(w * 64 + static_cast<unsigned>(__builtin_ctzll(word))));
+}
+
+// One cluster of a position. A haplotype can belong to more than one.
+struct Cluster {
+  int id = 0;
+  HaplotypeBits members;
+  int size = 0;
+};
 
 // Per permutation replicate, the largest value of each statistic over the
 // positions scanned so far: the cluster score, and in the trait mode the
@@ -63,7 +77,42 @@ struct TraitTests {
   double Z = 0.0;
 };
 
-// The data set and all analysis state of a run.
+// The clustering of one position. Haplotypes with identical alleles over the
+// window form a window class: they have the same distance to everyone, so
+// distances, neighbour counts and the cluster expansion work on classes.
+struct PositionState {
+  int pos = 0;
+  int curpos = 0;  // first marker of the window
+  double epslion = 0.2;
+  double minNumPts = 6.0;
+  int numCluster = 0;
+  int numNoise = 0;
+
+  int numWindowClasses = 0;
+  std::vector<int> windowClass;  // class of each haplotype
+  std::vector<int> classSize;
+  std::vector<int> classMember;   // first haplotype of each class
+  std::vector<int> classStart;    // members of class c: classMembers[classStart[c] .. classStart[c+1])
+  std::vector<int> classMembers;  // ascending within each class
+  std::vector<double> distMatrix;  // between classes, numWindowClasses squared entries
+
+  // Classes closer than the radius to class c: neighbourClasses[neighbourStart[c] .. neighbourStart[c+1]),
+  // the neighbours each member of class c has, and whether they make it a core point.
+  std::vector<int> neighbourStart, neighbourClasses, neighbourCount;
+  std::vector<char> classCore;
+
+  std::vector<int> type;   // per haplotype: 0 not visited, -1 noise, else the cluster that labelled it last
+  std::vector<char> core;  // per haplotype: core point of a cluster
+  HaplotypeBits coreBits;  // the same as a set, once the clustering is done
+  std::vector<Cluster> clusters;  // ascending id
+
+  // Scratch space that lives as long as the state.
+  std::vector<char> swept;
+  std::vector<int> expandedIn, classQueue;
+  std::vector<int> rankTally;
+};
+
+// The data set and the analysis steps of a run.
 //
 // Phenotype labels are read through a label order: haplotype h carries the
 // observed phenotype of haplotype order[h]. The observed data use the identity
@@ -76,22 +125,13 @@ class CDataPoints {
 
   int dim = 0;  // markers
   int num = 0;  // haplotypes
-  int numCluster = 0;
-  int numNoise = 0;
   int g = 0;
   int q = 0;  // 1 in the quantitative-trait mode
-  double epslion = 0.2;
+  double epslion = 0.2;  // the fixed radius, and the radius until a position sets its own
   double epslionpercentile = 0.0;
-  double minNumPts = 6.0;
   double minNumPtspercentile = 0.0;
-  // Distances of the current position between window classes (haplotypes
-  // with identical alleles over the window), numWindowClasses squared entries;
-  // read through Distance().
-  std::vector<double> distMatrix;
-  int curpos = 0;
   int curdim = 21;
   CMyPointArray data;
-  INT2Set clusters;
   int nCase = 0;
   int nCont = 0;
   std::vector<double> markerIntervalDist;
@@ -106,17 +146,10 @@ class CDataPoints {
   double Avetraitvalue = 0.0;
   double SumSqare = 0.0;
   std::vector<double> alleleFreC, alleleFreA, alleleFre;
-  std::vector<double> hap2lociFreC, hap2lociFreA, hap2lociFre;
+  // |D'| of the marker pairs a window can hold: entry a * curdim + (b - a)
+  // for a < b < a + curdim. Built only for the LD-weighted scheme 3.
   std::vector<double> LDMatrix;
   double aveDensity = 0.0;
-
-  // Window classes of the current position.
-  std::vector<int> windowClass;  // class of each haplotype
-  std::vector<int> classSize;
-  std::vector<int> classMember;  // first haplotype of each class
-  std::vector<int> classStart;    // members of class c: classMembers[classStart[c] .. classStart[c+1])
-  std::vector<int> classMembers;
-  int numWindowClasses = 0;
 
   // Input files (input.cpp). sourceName names the file in error messages.
   void ReadParameter(std::istream& fpara, const std::string& sourceName = "parameter file");
@@ -128,46 +161,47 @@ class CDataPoints {
   void ImputeMissing();
   void AlleleFreq(int pos, INT2double* alleleFreCase, INT2double* alleleFreCont);
   void CalculateFreq();
-  void AlleleFrequency(int pos, double& freC, double& freA, double& fre);
-  void HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre);
+  void AlleleFrequency(int pos, double& freC, double& freA, double& fre) const;
+  void HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) const;
   void LDdelta();
+  void UpdateAverage();
 
   // Weights and window distances, radius and density threshold (distance.cpp).
   double WeightFunction1(int anothermarker, int currentmarker) const;
   double WeightFunction2(int anothermarker, int currentmarker) const;
   double WeightFunction1LD(int anothermarker, int currentmarker) const;
   double WeightFunction2LD(int anothermarker, int currentmarker) const;
-  double distance_Ham_MIL_Weighted(const CMyPoint* pt1, const CMyPoint* pt2, int pos) const;
-  double distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPoint* pt2, int pos) const;
-  void CalculateDist(int pos);
-  void CalculateDistUsingLD(int pos);
-  double Distance(int i, int j) const;
-  void SetWindow(int pos);
-  void DeterminEpslion();
-  int DensityOfNB(int pos);
+  double distance_Ham_MIL_Weighted(const CMyPoint* pt1, const CMyPoint* pt2, int pos, int curpos) const;
+  double distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPoint* pt2, int pos, int curpos) const;
+  void SetWindow(PositionState& s, int pos) const;
+  void CalculateDist(PositionState& s) const;
+  void CalculateDistUsingLD(PositionState& s) const;
+  double Distance(const PositionState& s, int i, int j) const;
+  void DeterminEpslion(PositionState& s) const;
+  int DensityOfNB(PositionState& s) const;
 
   // DBSCAN (clustering.cpp).
-  void Reset();
-  int ClusteringDBSCAN();
-  int ExpandCluster(int index, int clusterID);
-  int RegionQuery(int index, CIntArray& seeds) const;
+  void Reset(PositionState& s) const;
+  int ClusteringDBSCAN(PositionState& s) const;
+  int ExpandCluster(PositionState& s, int index, int clusterID) const;
 
-  // Cluster scores, reports and single-marker tests (scoring.cpp).
-  double Write(std::ostream& fout, int pos);
-  void UpdateAverage();
-  double T_StatOfACluster(const CSetInt& members, int& numCore, double& mean, double& var,
-                          const int* order) const;
-  double WriteQTLScore(std::ostream& fout, int pos);
+  // Cluster scores, reports and single-marker tests (scoring.cpp). Mode s
+  // reads the labels as the set of haplotypes carrying a case label.
+  double Write(const PositionState& s, std::ostream& fout) const;
+  double WriteQTLScore(const PositionState& s, std::ostream& fout) const;
+  double T_StatOfACluster(const PositionState& s, const Cluster& cluster, int& numCore, double& mean,
+                          double& var, const int* order) const;
   double ChiSQ(int index) const;
-  TraitTests StatScore(int index, const int* order) const;
-  double LocalScore(const int* order) const;
-  double LocalQScore(int& clusterIndex, const int* order) const;
+  TraitTests StatScore(PositionState& s, int index, const int* order) const;
+  double LocalScore(const PositionState& s, const HaplotypeBits& cases) const;
+  double LocalQScore(const PositionState& s, int& clusterIndex, const int* order) const;
   const int* ObservedOrder() const { return identityOrder.data(); }
+  const HaplotypeBits& ObservedCases() const { return caseBits; }
 
   // Permutation test (permutation.cpp).
   void Permutation(std::vector<int>& order);
   void DrawReplicates();
-  void ScoreReplicates(int pos, ReplicateMaxima& maxima) const;
+  void ScoreReplicates(PositionState& s, ReplicateMaxima& maxima) const;
 
  private:
   // Allele-independent part of the window distance at one centre marker.
@@ -186,44 +220,49 @@ class CDataPoints {
   };
   double MapDistance(int a, int c) const;
   template <class W1, class W2>
-  WindowWeights WindowWeightsOf(int pos, W1 weight1, W2 weight2) const;
-  WindowWeights MapWeights(int pos) const;
-  WindowWeights LDWeights(int pos) const;
+  WindowWeights WindowWeightsOf(int pos, int curpos, W1 weight1, W2 weight2) const;
+  WindowWeights MapWeights(int pos, int curpos) const;
+  WindowWeights LDWeights(int pos, int curpos) const;
   static Shared SharedWeight(const int* a, const int* b, const WindowWeights& w);
   static double RunDistance(const int* a, const int* b, const WindowWeights& w);
   double RunDistanceLD(const int* a, const int* b, const WindowWeights& w) const;
-  void GroupWindowClasses(const WindowWeights& w);
+  void GroupWindowClasses(PositionState& s, const WindowWeights& w) const;
   template <class PairDistance>
-  void FillClassDistances(const WindowWeights& w, PairDistance pairDistance);
-  long long PairsBetween(int c1, int c2) const;
-  std::vector<int> NeighbourCounts() const;
+  void FillClassDistances(PositionState& s, const WindowWeights& w, PairDistance pairDistance) const;
+  static long long PairsBetween(const PositionState& s, int c1, int c2);
+  void FindNeighbourClasses(PositionState& s) const;
 
   struct CaseControlScore {
     int n11 = 0, n12 = 0, numHap = 0, numCore = 0;
     bool emptyMargin = false;  // no cases, no controls, or nobody outside the cluster
     double chi = 0.0, ZScore = 0.0;
   };
-  CaseControlScore ScoreCaseControlCluster(const CSetInt& members, const int* order) const;
-  double CaseControlPositionScore(const int* order, std::ostream* report) const;
-  double TraitPositionScore(const int* order, std::ostream* report, int* bestOrdinal) const;
+  CaseControlScore ScoreCaseControlCluster(const PositionState& s, const Cluster& cluster,
+                                           const HaplotypeBits& cases) const;
+  double CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases, std::ostream* report) const;
+  double TraitPositionScore(const PositionState& s, const int* order, std::ostream* report, int* bestOrdinal) const;
+  void WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const;
   // Haplotypes carrying allele 1 at a marker, ascending: the in-group of the
   // single-marker trait tests, the same for every replicate.
   std::vector<int> AlleleOneGroup(int index) const;
-  TraitTests GroupTraitTests(const std::vector<int>& group, const int* order) const;
-  long long MannWhitneyU(const std::vector<int>& group, const int* order) const;
+  TraitTests GroupTraitTests(PositionState& s, const std::vector<int>& group, const int* order) const;
+  long long MannWhitneyU(PositionState& s, const std::vector<int>& group, const int* order) const;
   void PrepareTraitRanks();
 
   void BuildAlleleBits();
   // Allele-1 carriers per marker and the cases, as bit sets over haplotypes.
-  std::vector<std::uint64_t> alleleOneBits, caseBits;
+  std::vector<std::uint64_t> alleleOneBits;
+  HaplotypeBits caseBits;
   int casesCounted = 0;
 
   std::vector<int> identityOrder;
+  std::vector<double> traits;  // trait of each haplotype, for the replicate sums
   // Trait ranks for the Mann-Whitney count: haplotypes with a strictly greater
   // trait, and the dense rank of the trait.
   std::vector<int> traitsAbove, traitRank;
-  mutable std::vector<int> rankTally;
 
-  // Permutation replicates: R label orders of num entries.
+  // Permutation replicates: R label orders of num entries, and in mode s the
+  // cases of each as a bit set.
   std::vector<int> replicateOrder;
+  std::vector<HaplotypeBits> replicateCases;
 };

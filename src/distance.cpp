@@ -74,23 +74,24 @@ double CDataPoints::WeightFunction2(int anothermarker, int currentmarker) const 
 double CDataPoints::WeightFunction1LD(int anothermarker, int currentmarker) const {
   if (anothermarker == currentmarker) return 1.0;
   const int a = std::min(anothermarker, currentmarker), c = std::max(anothermarker, currentmarker);
-  return LDMatrix[static_cast<std::size_t>(a) * dim + c];
+  return LDMatrix[static_cast<std::size_t>(a) * curdim + (c - a)];
 }
 
 double CDataPoints::WeightFunction2LD(int anothermarker, int currentmarker) const {
   return WeightFunction1LD(anothermarker, currentmarker);
 }
 
-void CDataPoints::SetWindow(int pos) {
-  curpos = pos - curdim / 2;
-  if (curpos < 0)
-    curpos = 0;
-  else if (curpos + curdim >= dim)
-    curpos = dim - curdim;
+void CDataPoints::SetWindow(PositionState& s, int pos) const {
+  s.pos = pos;
+  s.curpos = pos - curdim / 2;
+  if (s.curpos < 0)
+    s.curpos = 0;
+  else if (s.curpos + curdim >= dim)
+    s.curpos = dim - curdim;
 }
 
 template <class W1, class W2>
-CDataPoints::WindowWeights CDataPoints::WindowWeightsOf(int pos, W1 weight1, W2 weight2) const {
+CDataPoints::WindowWeights CDataPoints::WindowWeightsOf(int pos, int curpos, W1 weight1, W2 weight2) const {
   WindowWeights w;
   w.pos = pos;
   w.first = curpos;
@@ -118,15 +119,15 @@ CDataPoints::WindowWeights CDataPoints::WindowWeightsOf(int pos, W1 weight1, W2 
   return w;
 }
 
-CDataPoints::WindowWeights CDataPoints::MapWeights(int pos) const {
+CDataPoints::WindowWeights CDataPoints::MapWeights(int pos, int curpos) const {
   return WindowWeightsOf(
-      pos, [this](int a, int c) { return WeightFunction1(a, c); },
+      pos, curpos, [this](int a, int c) { return WeightFunction1(a, c); },
       [this](int a, int c) { return WeightFunction2(a, c); });
 }
 
-CDataPoints::WindowWeights CDataPoints::LDWeights(int pos) const {
+CDataPoints::WindowWeights CDataPoints::LDWeights(int pos, int curpos) const {
   return WindowWeightsOf(
-      pos, [this](int a, int c) { return WeightFunction1LD(a, c); },
+      pos, curpos, [this](int a, int c) { return WeightFunction1LD(a, c); },
       [this](int a, int c) { return WeightFunction2LD(a, c); });
 }
 
@@ -173,124 +174,150 @@ double CDataPoints::RunDistanceLD(const int* a, const int* b, const WindowWeight
   return std::nan("");
 }
 
-double CDataPoints::distance_Ham_MIL_Weighted(const CMyPoint* pt1, const CMyPoint* pt2, int pos) const {
-  return RunDistance(pt1->value.data(), pt2->value.data(), MapWeights(pos));
+double CDataPoints::distance_Ham_MIL_Weighted(const CMyPoint* pt1, const CMyPoint* pt2, int pos,
+                                              int curpos) const {
+  return RunDistance(pt1->value.data(), pt2->value.data(), MapWeights(pos, curpos));
 }
 
-double CDataPoints::distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPoint* pt2, int pos) const {
+double CDataPoints::distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPoint* pt2, int pos,
+                                                int curpos) const {
   if (weightFuntionClass != 3) {
     std::fputs("error in distance_Ham_MIL_WeightedLD", stdout);
     return 0.0;
   }
-  return RunDistanceLD(pt1->value.data(), pt2->value.data(), LDWeights(pos));
+  return RunDistanceLD(pt1->value.data(), pt2->value.data(), LDWeights(pos, curpos));
 }
 
 // Classes are formed over every marker the distance reads: the window, and the
 // centre should a caller place it outside the window.
-void CDataPoints::GroupWindowClasses(const WindowWeights& w) {
+void CDataPoints::GroupWindowClasses(PositionState& s, const WindowWeights& w) const {
   const int n = static_cast<int>(data.size());
-  const int span = static_cast<int>(w.w1.size());
-  windowClass.assign(n, 0);
-  classSize.clear();
-  classMember.clear();
+  const std::size_t bytes = sizeof(int) * w.w1.size();
+  s.windowClass.assign(n, 0);
+  s.classSize.clear();
+  s.classMember.clear();
   std::unordered_map<std::string_view, int> classOf;
   classOf.reserve(2 * n);
   for (int h = 0; h < n; h++) {
-    const std::string_view window(reinterpret_cast<const char*>(data[h].value.data() + w.lo),
-                                  sizeof(int) * span);
-    auto [entry, added] = classOf.emplace(window, static_cast<int>(classSize.size()));
+    const std::string_view window(reinterpret_cast<const char*>(data[h].value.data() + w.lo), bytes);
+    auto [entry, added] = classOf.emplace(window, static_cast<int>(s.classSize.size()));
     if (added) {
-      classSize.push_back(0);
-      classMember.push_back(h);
+      s.classSize.push_back(0);
+      s.classMember.push_back(h);
     }
-    windowClass[h] = entry->second;
-    classSize[entry->second]++;
+    s.windowClass[h] = entry->second;
+    s.classSize[entry->second]++;
   }
-  numWindowClasses = static_cast<int>(classSize.size());
+  const int C = s.numWindowClasses = static_cast<int>(s.classSize.size());
   // Members of each class in ascending order, one block per class.
-  classStart.assign(numWindowClasses + 1, 0);
-  for (int c = 0; c < numWindowClasses; c++) classStart[c + 1] = classStart[c] + classSize[c];
-  classMembers.resize(n);
-  std::vector<int> next(classStart.begin(), classStart.end() - 1);
-  for (int h = 0; h < n; h++) classMembers[next[windowClass[h]]++] = h;
+  s.classStart.assign(C + 1, 0);
+  for (int c = 0; c < C; c++) s.classStart[c + 1] = s.classStart[c] + s.classSize[c];
+  s.classMembers.resize(n);
+  std::vector<int> next(s.classStart.begin(), s.classStart.end() - 1);
+  for (int h = 0; h < n; h++) s.classMembers[next[s.windowClass[h]]++] = h;
 }
 
 template <class PairDistance>
-void CDataPoints::FillClassDistances(const WindowWeights& w, PairDistance pairDistance) {
-  GroupWindowClasses(w);
-  const int C = numWindowClasses;
-  distMatrix.assign(static_cast<std::size_t>(C) * C, 0.0);
-  for (int c1 = 0; c1 < C; c1++)
-    for (int c2 = c1; c2 < C; c2++) {
-      const double d = pairDistance(data[classMember[c1]].value.data(), data[classMember[c2]].value.data());
-      distMatrix[static_cast<std::size_t>(c1) * C + c2] = d;
-      distMatrix[static_cast<std::size_t>(c2) * C + c1] = d;
+void CDataPoints::FillClassDistances(PositionState& s, const WindowWeights& w, PairDistance pairDistance) const {
+  GroupWindowClasses(s, w);
+  const std::size_t C = s.numWindowClasses;
+  s.distMatrix.assign(C * C, 0.0);
+  for (std::size_t c1 = 0; c1 < C; c1++) {
+    const int* a = data[s.classMember[c1]].value.data();
+    for (std::size_t c2 = c1; c2 < C; c2++) {
+      const double d = pairDistance(a, data[s.classMember[c2]].value.data());
+      s.distMatrix[c1 * C + c2] = d;
+      s.distMatrix[c2 * C + c1] = d;
     }
+  }
 }
 
-void CDataPoints::CalculateDist(int pos) {
-  const WindowWeights w = MapWeights(pos);
-  FillClassDistances(w, [&w](const int* a, const int* b) { return RunDistance(a, b, w); });
+void CDataPoints::CalculateDist(PositionState& s) const {
+  const WindowWeights w = MapWeights(s.pos, s.curpos);
+  FillClassDistances(s, w, [&w](const int* a, const int* b) { return RunDistance(a, b, w); });
 }
 
-void CDataPoints::CalculateDistUsingLD(int pos) {
-  const WindowWeights w = LDWeights(pos);
-  FillClassDistances(w, [this, &w](const int* a, const int* b) { return RunDistanceLD(a, b, w); });
+void CDataPoints::CalculateDistUsingLD(PositionState& s) const {
+  const WindowWeights w = LDWeights(s.pos, s.curpos);
+  FillClassDistances(s, w, [this, &w](const int* a, const int* b) { return RunDistanceLD(a, b, w); });
 }
 
-double CDataPoints::Distance(int i, int j) const {
+double CDataPoints::Distance(const PositionState& s, int i, int j) const {
   if (i == j) return 0.0;
-  return distMatrix[static_cast<std::size_t>(windowClass[i]) * numWindowClasses + windowClass[j]];
+  return s.distMatrix[static_cast<std::size_t>(s.windowClass[i]) * s.numWindowClasses + s.windowClass[j]];
 }
 
 // Number of haplotype pairs whose class pair is (c1, c2).
-long long CDataPoints::PairsBetween(int c1, int c2) const {
-  const long long s1 = classSize[c1], s2 = classSize[c2];
+long long CDataPoints::PairsBetween(const PositionState& s, int c1, int c2) {
+  const long long s1 = s.classSize[c1], s2 = s.classSize[c2];
   return c1 == c2 ? s1 * (s1 - 1) / 2 : s1 * s2;
 }
 
-void CDataPoints::DeterminEpslion() {
+void CDataPoints::DeterminEpslion(PositionState& s) const {
+  s.epslion = epslion;
   if (epslionpercentile == 0.0) return;
   long long dist[kBins] = {};
-  const int C = numWindowClasses;
+  const int C = s.numWindowClasses;
   for (int c1 = 0; c1 < C; c1++)
     for (int c2 = c1; c2 < C; c2++)
-      dist[DistanceBin(distMatrix[static_cast<std::size_t>(c1) * C + c2])] += PairsBetween(c1, c2);
+      dist[DistanceBin(s.distMatrix[static_cast<std::size_t>(c1) * C + c2])] += PairsBetween(s, c1, c2);
   const long long pairs = static_cast<long long>(num) * (num - 1) / 2;
   const long double target = static_cast<long double>(pairs) * static_cast<long double>(epslionpercentile);
-  // Beyond the pair count no bin is reached, whatever the exact value.
+  // Beyond the pair count no bin is reached, whatever the exact value, and
+  // the radius stays as it was.
   long long t = target > pairs ? pairs + 1 : target < -1 ? -1 : static_cast<long long>(target);
   for (int b = 0; b < kBins; b++) {
     if (dist[b] < t) {
       t -= dist[b];
     } else {
-      epslion = b / 10.0;
+      s.epslion = b / 10.0;
       return;
     }
   }
 }
 
-std::vector<int> CDataPoints::NeighbourCounts() const {
-  const int C = numWindowClasses;
-  std::vector<int> ofClass(C, 0);
+// The classes within the radius of each class.
+void CDataPoints::FindNeighbourClasses(PositionState& s) const {
+  const int C = s.numWindowClasses;
+  s.neighbourStart.assign(C + 1, 0);
+  s.neighbourClasses.clear();
   for (int c1 = 0; c1 < C; c1++) {
-    const double* row = &distMatrix[static_cast<std::size_t>(c1) * C];
+    const double* row = &s.distMatrix[static_cast<std::size_t>(c1) * C];
     for (int c2 = 0; c2 < C; c2++)
-      if (row[c2] < epslion) ofClass[c1] += c1 == c2 ? classSize[c2] - 1 : classSize[c2];
+      if (row[c2] < s.epslion) s.neighbourClasses.push_back(c2);
+    s.neighbourStart[c1 + 1] = static_cast<int>(s.neighbourClasses.size());
   }
-  std::vector<int> numbers(data.size());
-  for (std::size_t h = 0; h < data.size(); h++) numbers[h] = ofClass[windowClass[h]];
-  return numbers;
 }
 
-int CDataPoints::DensityOfNB(int pos) {
-  std::vector<int> numbers = NeighbourCounts();
+// The density threshold is 1 + the neighbour count at rank trunc(num x
+// fraction) among the haplotypes. Every member of a class has the same
+// count, so the rank is found among the classes sorted by count.
+int CDataPoints::DensityOfNB(PositionState& s) const {
+  FindNeighbourClasses(s);
+  const int C = s.numWindowClasses;
+  s.neighbourCount.assign(C, 0);
+  std::vector<std::pair<int, int>> countAndSize(C);
+  for (int c = 0; c < C; c++) {
+    for (int k = s.neighbourStart[c]; k < s.neighbourStart[c + 1]; k++) {
+      const int other = s.neighbourClasses[k];
+      s.neighbourCount[c] += other == c ? s.classSize[other] - 1 : s.classSize[other];
+    }
+    countAndSize[c] = {s.neighbourCount[c], s.classSize[c]};
+  }
+  std::sort(countAndSize.begin(), countAndSize.end());
   const long double product = static_cast<long double>(num) * static_cast<long double>(minNumPtspercentile);
-  const auto quartail = static_cast<std::size_t>(product);
-  std::nth_element(numbers.begin(), numbers.begin() + quartail, numbers.end());
-  minNumPts = numbers[quartail] + 1;
-  const double upper = num * 0.5 * alleleFre[pos];
-  if (minNumPts > upper) minNumPts = upper;
-  if (num * 0.01 > minNumPts) minNumPts = num * 0.01;
+  auto quartail = static_cast<long long>(product);
+  int quantile = countAndSize.back().first;
+  for (const auto& [count, size] : countAndSize) {
+    if (quartail < size) {
+      quantile = count;
+      break;
+    }
+    quartail -= size;
+  }
+  s.minNumPts = quantile + 1;
+  const double upper = num * 0.5 * alleleFre[s.pos];
+  if (s.minNumPts > upper) s.minNumPts = upper;
+  if (num * 0.01 > s.minNumPts) s.minNumPts = num * 0.01;
   return 0;
 }

@@ -34,6 +34,13 @@ void CDataPoints::DrawReplicates() {
     Permutation(order);
     std::copy(order.begin(), order.end(), replicateOrder.begin() + r * n);
   }
+  if (q) return;
+  // A case-control replicate needs only the haplotypes that carry a case label.
+  replicateCases.assign(R, HaplotypeBits((n + 63) / 64, 0));
+  for (int r = 0; r < R; r++)
+    for (std::size_t h = 0; h < n; h++)
+      if (data[replicateOrder[r * n + h]].affected == 1) replicateCases[r][h / 64] |= std::uint64_t{1} << (h % 64);
+  replicateOrder = std::vector<int>();
 }
 
 ReplicateMaxima::ReplicateMaxima(int replicates, bool quantitative)
@@ -50,19 +57,19 @@ void ReplicateMaxima::Merge(const ReplicateMaxima& other) {
     for (std::size_t r = 0; r < mine->size(); r++) KeepLarger((*mine)[r], (*theirs)[r]);
 }
 
-void CDataPoints::ScoreReplicates(int pos, ReplicateMaxima& maxima) const {
+void CDataPoints::ScoreReplicates(PositionState& s, ReplicateMaxima& maxima) const {
   const std::size_t n = data.size();
-  const std::vector<int> alleleOneGroup = q ? AlleleOneGroup(pos) : std::vector<int>();
+  const std::vector<int> alleleOneGroup = q ? AlleleOneGroup(s.pos) : std::vector<int>();
   for (std::size_t r = 0; r < maxima.cluster.size(); r++) {
-    const int* order = &replicateOrder[r * n];
     if (q) {
+      const int* order = &replicateOrder[r * n];
       int clusterIndex = -1;
-      KeepLarger(maxima.cluster[r], LocalQScore(clusterIndex, order));
-      const TraitTests single = GroupTraitTests(alleleOneGroup, order);
+      KeepLarger(maxima.cluster[r], LocalQScore(s, clusterIndex, order));
+      const TraitTests single = GroupTraitTests(s, alleleOneGroup, order);
       KeepLarger(maxima.singleT[r], single.T);
       KeepLarger(maxima.singleZ[r], single.Z);
     } else {
-      KeepLarger(maxima.cluster[r], LocalScore(order));
+      KeepLarger(maxima.cluster[r], LocalScore(s, replicateCases[r]));
     }
   }
 }

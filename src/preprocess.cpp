@@ -69,13 +69,12 @@ void CDataPoints::ImputeMissing() {
 // The frequencies count haplotypes in bit sets: one set of allele-1 carriers
 // per marker and one of cases. The counts are the same integers a haplotype
 // loop adds up, so every frequency is the same double.
-void CDataPoints::AlleleFrequency(int pos, double& freC, double& freA, double& fre) {
+void CDataPoints::AlleleFrequency(int pos, double& freC, double& freA, double& fre) const {
   HapFrequency(pos, pos, freC, freA, fre);
 }
 
-void CDataPoints::HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) {
+void CDataPoints::HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) const {
   const std::size_t words = (data.size() + 63) / 64;
-  if (alleleOneBits.size() != words * dim) BuildAlleleBits();
   const std::uint64_t* bits1 = &alleleOneBits[words * pos1];
   const std::uint64_t* bits2 = &alleleOneBits[words * pos2];
   int both = 0, bothInCases = 0;
@@ -106,32 +105,29 @@ void CDataPoints::BuildAlleleBits() {
   }
 }
 
+// The scan reads the frequency of allele 1 at each marker; two-marker
+// frequencies are formed where the LD weights need them.
 void CDataPoints::CalculateFreq() {
   BuildAlleleBits();
-  const std::size_t cells = static_cast<std::size_t>(dim) * dim;
   alleleFreC.assign(dim, 0.0);
   alleleFreA.assign(dim, 0.0);
   alleleFre.assign(dim, 0.0);
-  hap2lociFreC.assign(cells, 0.0);
-  hap2lociFreA.assign(cells, 0.0);
-  hap2lociFre.assign(cells, 0.0);
   for (int i = 0; i < dim; i++) AlleleFrequency(i, alleleFreC[i], alleleFreA[i], alleleFre[i]);
-  for (int i = 0; i + 1 < dim; i++)
-    for (int j = i + 1; j < dim; j++) {
-      const std::size_t at = static_cast<std::size_t>(i) * dim + j;
-      HapFrequency(i, j, hap2lociFreC[at], hap2lociFreA[at], hap2lociFre[at]);
-    }
 }
 
-// |D'| of every marker pair. Both orders of a pair give the same quotient (the
-// smaller of the two bounds), so each pair is computed once.
+// |D'| of the marker pairs that share a window, for the LD-weighted scheme
+// only. Both orders of a pair give the same quotient (the smaller of the two
+// bounds), so each pair is computed once.
 void CDataPoints::LDdelta() {
-  LDMatrix.assign(dim > 0 ? static_cast<std::size_t>(dim - 1) * dim : 0, 0.0);
+  LDMatrix.clear();
+  if (weightFuntionClass != 3) return;
+  LDMatrix.assign(static_cast<std::size_t>(dim) * curdim, 0.0);
   for (int a = 0; a + 1 < dim; a++)
-    for (int b = a + 1; b < dim; b++) {
-      const std::size_t at = static_cast<std::size_t>(a) * dim + b;
+    for (int b = a + 1; b < dim && b - a < curdim; b++) {
+      double hfreC, hfreA, hfre;
+      HapFrequency(a, b, hfreC, hfreA, hfre);
       const double pA = alleleFre[a], pB = alleleFre[b];
-      double D = hap2lociFre[at] - pA * pB;
+      double D = hfre - pA * pB;
       if (D > 0) {
         if ((1 - pA) * pB > pA * (1 - pB))
           D /= pA * (1 - pB);
@@ -143,6 +139,6 @@ void CDataPoints::LDdelta() {
         else
           D /= (1 - pA) * (1 - pB);
       }
-      LDMatrix[at] = std::fabs(D);
+      LDMatrix[static_cast<std::size_t>(a) * curdim + (b - a)] = std::fabs(D);
     }
 }

@@ -1,11 +1,16 @@
 #include "scan.h"
 
+#include <omp.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -69,37 +74,42 @@ void CheckMemory(const CDataPoints& ds) {
                  ") but only " + gib(available) + " is available");
 }
 
-// Genetic distance of a position from the first marker: the intervals added
-// one by one from the start, as a running total over the whole row would.
-double GeneticDistance(const CDataPoints& ds, int pos) {
+// Genetic distances of the positions from .. to-1 from the first marker: the
+// intervals added one by one from the start, as a running total over the
+// whole row would.
+std::vector<double> GeneticDistances(const CDataPoints& ds, int from, int to) {
   double sum = 0;
-  for (int k = 0; k < pos; k++) sum += ds.markerIntervalDist[k];
-  return sum;
+  for (int k = 0; k < from; k++) sum += ds.markerIntervalDist[k];
+  std::vector<double> distances;
+  for (int pos = from; pos < to; pos++) {
+    distances.push_back(sum);
+    if (pos + 1 < ds.dim) sum += ds.markerIntervalDist[pos];
+  }
+  return distances;
 }
 
 // One position: cluster it, write its report block and results line, and
 // offer its scores to the tally.
-void ScanPosition(CDataPoints& ds, int pos, double geneticDistance, std::ostream& report, std::ostream& results,
-                  ScanTally& tally) {
-  ds.SetWindow(pos);
+void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double geneticDistance, std::ostream& report,
+                  std::ostream& results, ScanTally& tally) {
+  ds.SetWindow(s, pos);
   if (ds.weightFuntionClass == 3)
-    ds.CalculateDistUsingLD(pos);
+    ds.CalculateDistUsingLD(s);
   else
-    ds.CalculateDist(pos);
-  ds.DeterminEpslion();
-  ds.DensityOfNB(pos);
-  ds.Reset();
-  ds.ClusteringDBSCAN();
+    ds.CalculateDist(s);
+  ds.DeterminEpslion(s);
+  ds.DensityOfNB(s);
+  ds.Reset(s);
+  ds.ClusteringDBSCAN(s);
   tally.positions++;
-  if (!(ds.epslion > 0)) tally.zeroRadius++;
-  if (ds.clusters.empty()) tally.noCluster++;
+  if (!(s.epslion > 0)) tally.zeroRadius++;
+  if (s.clusters.empty()) tally.noCluster++;
 
   results << geneticDistance << '\t';
   if (ds.q) {
-    ds.UpdateAverage();
-    const double zscore = ds.WriteQTLScore(report, pos);
+    const double zscore = ds.WriteQTLScore(s, report);
     tally.cluster.Offer(pos, zscore);
-    const TraitTests single = ds.StatScore(pos, ds.ObservedOrder());
+    const TraitTests single = ds.StatScore(s, pos, ds.ObservedOrder());
     // A position without a cluster that has a t statistic keeps the starting
     // score -1e7; it has nothing to test, so p = 1.
     const double minusLogP = zscore == kNoClusterScore ? -std::log10(1.0) : StudentMinusLog10(zscore, ds.num);
@@ -108,7 +118,7 @@ void ScanPosition(CDataPoints& ds, int pos, double geneticDistance, std::ostream
     tally.single.Offer(pos, single.T);
     tally.singleU.Offer(pos, single.Z);
   } else {
-    const double zscore = ds.Write(report, pos);
+    const double zscore = ds.Write(s, report);
     tally.cluster.Offer(pos, zscore);
     const double singleChiSQ = ds.ChiSQ(pos);
     const double singleMinusLogPvalue = singleChiSQ != 0 ? ChisqMinusLog10(singleChiSQ) : 0.0;
@@ -116,8 +126,37 @@ void ScanPosition(CDataPoints& ds, int pos, double geneticDistance, std::ostream
     results << pos << '\t' << zscore << '\t' << ChisqMinusLog10(zscore * zscore) << '\t' << singleChiSQ << '\t'
             << singleMinusLogPvalue << '\n';
   }
-  ds.ScoreReplicates(pos, tally.maxima);
+  ds.ScoreReplicates(s, tally.maxima);
 }
+
+ScanTally EmptyTally(const CDataPoints& ds) {
+  ScanTally tally;
+  tally.maxima = ReplicateMaxima(std::max(ds.permutationTimes, 0), ds.q);
+  return tally;
+}
+
+// The number of processors this process may run on: its affinity mask,
+// bounded by a cgroup CPU quota.
+int AvailableCores() {
+  cpu_set_t set;
+  int cores = sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
+  std::ifstream quota("/sys/fs/cgroup/cpu.max");
+  std::string limit;
+  long long period = 0;
+  if (quota >> limit >> period && limit != "max" && period > 0) {
+    const long long allowed = (std::stoll(limit) + period - 1) / period;
+    if (allowed > 0 && allowed < cores) cores = static_cast<int>(allowed);
+  }
+  return std::max(cores, 1);
+}
+
+// The scan's results for a block of consecutive positions, kept until every
+// earlier block has been written.
+struct Block {
+  std::string report, results;
+  ScanTally tally;
+  bool finished = false;
+};
 
 // A best position of the whole scan: the scan's start (position 0, score 0)
 // unless a position scored at least as much.
@@ -168,18 +207,75 @@ void Prepare(CDataPoints& ds) {
   ds.DrawReplicates();
   ds.CalculateFreq();
   ds.LDdelta();
+  if (ds.q) ds.UpdateAverage();
 }
 
-ScanTally ScanPositions(CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
-                        const PositionDone& done) {
-  ScanTally tally;
-  tally.maxima = ReplicateMaxima(std::max(ds.permutationTimes, 0), ds.q);
-  double geneticDistance = GeneticDistance(ds, from);
-  for (int pos = from; pos < to; pos++) {
-    ScanPosition(ds, pos, geneticDistance, report, results, tally);
-    if (done) done(pos);
-    if (pos + 1 < ds.dim) geneticDistance += ds.markerIntervalDist[pos];
+int ScanThreads(int requested) {
+  if (requested > 0) return requested;
+  if (std::getenv("OMP_NUM_THREADS")) return omp_get_max_threads();
+  return AvailableCores();
+}
+
+// Positions are scanned in blocks by every thread, each with a clustering
+// state of its own; the blocks are written, and their tallies merged, in
+// position order as soon as all earlier ones are done.
+ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
+                        const PositionDone& done, int threads) {
+  const int count = std::max(to - from, 0);
+  const int blockSize = 4;
+  const int blocks = (count + blockSize - 1) / blockSize;
+  const std::vector<double> geneticDistance = GeneticDistances(ds, from, to);
+  std::vector<Block> out(blocks);
+  ScanTally tally = EmptyTally(ds);
+  int written = 0;
+  std::exception_ptr failure;
+  std::atomic<bool> failed{false};
+  auto writeFinished = [&] {
+    for (; written < blocks && out[written].finished; written++) {
+      Block& block = out[written];
+      report << block.report;
+      results << block.results;
+      tally.Merge(block.tally);
+      block = Block();
+      if (done)
+        for (int pos = from + written * blockSize; pos < std::min(to, from + (written + 1) * blockSize); pos++)
+          done(pos);
+    }
+  };
+#pragma omp parallel num_threads(ScanThreads(threads))
+  {
+    PositionState state;
+#pragma omp for schedule(dynamic, 1)
+    for (int b = 0; b < blocks; b++) {
+      // An exception may not leave a parallel or critical region: the first
+      // one is kept, the remaining blocks are skipped, and it is raised after.
+      Block block;
+      std::exception_ptr error;
+      try {
+        block.tally = EmptyTally(ds);
+        std::ostringstream blockReport, blockResults;
+        for (int pos = from + b * blockSize; pos < std::min(to, from + (b + 1) * blockSize) && !failed; pos++)
+          ScanPosition(ds, state, pos, geneticDistance[pos - from], blockReport, blockResults, block.tally);
+        block.report = std::move(blockReport).str();
+        block.results = std::move(blockResults).str();
+        block.finished = true;
+      } catch (...) {
+        error = std::current_exception();
+      }
+#pragma omp critical(scan_output)
+      if (!failure) {
+        try {
+          if (error) std::rethrow_exception(error);
+          out[b] = std::move(block);
+          writeFinished();
+        } catch (...) {
+          failure = std::current_exception();
+          failed = true;
+        }
+      }
+    }
   }
+  if (failure) std::rethrow_exception(failure);
   return tally;
 }
 
@@ -233,10 +329,13 @@ void RunScan(const ScanRequest& request) {
   std::ostringstream results;
   results << ResultsHeader(ds.q);
   Progress progress("positions", ds.dim, !request.quiet);
-  const ScanTally tally = ScanPositions(ds, 0, ds.dim, files.Report(), results, [&](int pos) {
-    files.CheckReport();
-    progress.Update(pos + 1);
-  });
+  const ScanTally tally = ScanPositions(
+      ds, 0, ds.dim, files.Report(), results,
+      [&](int pos) {
+        files.CheckReport();
+        progress.Update(pos + 1);
+      },
+      request.threads);
   results << SummaryLines(ds.q, ds.num, tally);
   files.Commit(results.str());
   if (!request.quiet)

@@ -53,10 +53,15 @@ struct ScanTally {
 // Called after each position, in position order, once its report block is written.
 using PositionDone = std::function<void(int pos)>;
 
-// Scans the positions from .. to-1, writing their report blocks and results
-// lines in position order.
-ScanTally ScanPositions(CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
-                        const PositionDone& done);
+// The threads a scan runs on: the count asked for, else OMP_NUM_THREADS when
+// set, else every core the process may use.
+int ScanThreads(int requested);
+
+// Scans the positions from .. to-1 on ScanThreads(threads) threads, writing
+// their report blocks and results lines in position order. The output does
+// not depend on the thread count.
+ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
+                        const PositionDone& done, int threads = 0);
 
 // The first line of a results block.
 const char* ResultsHeader(bool quantitative);

@@ -1,5 +1,6 @@
 // Cluster scores with the cluster report, and the single-marker tests.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <iterator>
 #include <numeric>
@@ -43,128 +44,136 @@ int TruncatedDegrees(double dof) {
 
 }  // namespace
 
-void CMyPoint::Write(std::ostream& fout, int start, int len) const {
+void CMyPoint::Write(std::ostream& fout, int start, int len, bool core) const {
   fout << id << '\t' << affected << '\t' << traitvalue << '(' << core << "):\t";
   for (int i = 0; i < len; i++) fout << value[start + i] << '\t';
   fout << '\n';
 }
 
-CDataPoints::CaseControlScore CDataPoints::ScoreCaseControlCluster(const CSetInt& members,
-                                                                   const int* order) const {
-  CaseControlScore s;
-  for (int m : members) {
-    if (data[order[m]].affected == 1)
-      s.n11++;
-    else
-      s.n12++;
-    s.numHap++;
-    if (data[m].core) s.numCore++;
-  }
-  const int n21 = nCase - s.n11, n22 = nCont - s.n12;
-  const long long a = static_cast<long long>(s.n11) * n22, b = static_cast<long long>(s.n12) * n21;
-  s.emptyMargin = nCase == 0 || s.n11 + s.n12 == 0 || n21 + n22 == 0 || nCont == 0;
-  if (!s.emptyMargin) s.chi = TableChiSquare(num, nCase, nCont, s.n11 + s.n12, n21 + n22, a, b);
-  s.ZScore = std::sqrt(s.chi);
-  if (a < b) {
-    s.chi = -s.chi;
-    s.ZScore = -s.ZScore;
-  }
-  return s;
+void CDataPoints::WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const {
+  report << "Cluster number " << cluster.id << "\n";
+  ForEachHaplotype(cluster.members, [&](int m) { data[m].Write(report, s.curpos, curdim, s.core[m]); });
 }
 
-double CDataPoints::CaseControlPositionScore(const int* order, std::ostream* report) const {
+static int CommonCount(const HaplotypeBits& a, const HaplotypeBits& b) {
+  int count = 0;
+  for (std::size_t w = 0; w < a.size(); w++) count += std::popcount(a[w] & b[w]);
+  return count;
+}
+
+CDataPoints::CaseControlScore CDataPoints::ScoreCaseControlCluster(const PositionState& s, const Cluster& cluster,
+                                                                   const HaplotypeBits& cases) const {
+  CaseControlScore c;
+  c.numHap = cluster.size;
+  c.n11 = CommonCount(cluster.members, cases);
+  c.n12 = c.numHap - c.n11;
+  c.numCore = CommonCount(cluster.members, s.coreBits);
+  const int n21 = nCase - c.n11, n22 = nCont - c.n12;
+  const long long a = static_cast<long long>(c.n11) * n22, b = static_cast<long long>(c.n12) * n21;
+  c.emptyMargin = nCase == 0 || c.n11 + c.n12 == 0 || n21 + n22 == 0 || nCont == 0;
+  if (!c.emptyMargin) c.chi = TableChiSquare(num, nCase, nCont, c.n11 + c.n12, n21 + n22, a, b);
+  c.ZScore = std::sqrt(c.chi);
+  if (a < b) {
+    c.chi = -c.chi;
+    c.ZScore = -c.ZScore;
+  }
+  return c;
+}
+
+double CDataPoints::CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases,
+                                             std::ostream* report) const {
   double largestChi = 0.0, largestZScore = 0.0;
-  for (const auto& [id, members] : clusters) {
-    const CaseControlScore s = ScoreCaseControlCluster(members, order);
-    if (std::fabs(s.chi) > largestChi) {
-      largestChi = std::fabs(s.chi);
-      largestZScore = s.ZScore;
+  for (const Cluster& cluster : s.clusters) {
+    const CaseControlScore c = ScoreCaseControlCluster(s, cluster, cases);
+    if (std::fabs(c.chi) > largestChi) {
+      largestChi = std::fabs(c.chi);
+      largestZScore = c.ZScore;
     }
-    if (!report || !(s.ZScore > zsocreT)) continue;
-    const double minusLogPvalue = s.emptyMargin ? 0.0 : -std::log10(qChisq(std::fabs(s.chi), 1));
-    *report << "Cluster number " << id << "\n";
-    for (int m : members) data[m].Write(*report, curpos, curdim);
+    if (!report || !(c.ZScore > zsocreT)) continue;
+    const double minusLogPvalue = c.emptyMargin ? 0.0 : -std::log10(qChisq(std::fabs(c.chi), 1));
+    WriteMembers(s, cluster, *report);
     *report << "ChiSquare\tZ_Score\tnHaplotypes\tnCore\t-Log10Pvalue\n"
-            << s.chi << '\t' << s.ZScore << '\t' << s.numHap << '\t' << s.numCore << '\t' << minusLogPvalue
+            << c.chi << '\t' << c.ZScore << '\t' << c.numHap << '\t' << c.numCore << '\t' << minusLogPvalue
             << '\n';
   }
   return largestZScore;
 }
 
-double CDataPoints::Write(std::ostream& fout, int pos) {
-  fout << "Position: " << pos << '\n';
-  const double score = CaseControlPositionScore(ObservedOrder(), &fout);
+double CDataPoints::Write(const PositionState& s, std::ostream& fout) const {
+  fout << "Position: " << s.pos << '\n';
+  const double score = CaseControlPositionScore(s, caseBits, &fout);
   fout << '\n';
   return score;
 }
 
-double CDataPoints::LocalScore(const int* order) const { return CaseControlPositionScore(order, nullptr); }
+double CDataPoints::LocalScore(const PositionState& s, const HaplotypeBits& cases) const {
+  return CaseControlPositionScore(s, cases, nullptr);
+}
 
+// Trait values never change after reading (replicates move labels through
+// their orders), so the totals and ranks are computed once.
 void CDataPoints::UpdateAverage() {
   Avetraitvalue = 0.0;
   SumSqare = 0.0;
-  for (const CMyPoint& point : data) {
-    Avetraitvalue += point.traitvalue;
-    SumSqare += point.traitvalue * point.traitvalue;
+  traits.resize(data.size());
+  for (std::size_t h = 0; h < data.size(); h++) {
+    const double t = traits[h] = data[h].traitvalue;
+    Avetraitvalue += t;
+    SumSqare += t * t;
   }
   Avetraitvalue /= static_cast<double>(data.size());
-  // Trait values never change after reading (replicates move labels through
-  // their orders), so the ranks are sorted once.
-  if (traitRank.size() != data.size()) PrepareTraitRanks();
+  PrepareTraitRanks();
 }
 
-double CDataPoints::T_StatOfACluster(const CSetInt& members, int& numCore, double& mean, double& var,
-                                     const int* order) const {
+double CDataPoints::T_StatOfACluster(const PositionState& s, const Cluster& cluster, int& numCore, double& mean,
+                                     double& var, const int* order) const {
   double S1 = 0.0, Q1 = 0.0;
-  int n1 = 0;
-  for (int m : members) {
-    const double t = data[order[m]].traitvalue;
+  ForEachHaplotype(cluster.members, [&](int m) {
+    const double t = traits[order[m]];
     S1 += t;
     Q1 += t * t;
-    n1++;
-    if (data[m].core) numCore++;
-  }
-  const PooledT pooled(num, Avetraitvalue, SumSqare, S1, Q1, n1);
+  });
+  numCore += CommonCount(cluster.members, s.coreBits);
+  const PooledT pooled(num, Avetraitvalue, SumSqare, S1, Q1, cluster.size);
   mean = pooled.AveInCluster;
-  var = pooled.inClusterVar / n1;
+  var = pooled.inClusterVar / cluster.size;
   return pooled.T;
 }
 
-double CDataPoints::TraitPositionScore(const int* order, std::ostream* report, int* bestOrdinal) const {
+double CDataPoints::TraitPositionScore(const PositionState& s, const int* order, std::ostream* report,
+                                       int* bestOrdinal) const {
   double largestTScore = -10000000.0;
   int ordinal = 0;
-  for (const auto& [id, members] : clusters) {
+  for (const Cluster& cluster : s.clusters) {
     int numCore = 0;
     double mean, var;
-    const double T = T_StatOfACluster(members, numCore, mean, var, order);
+    const double T = T_StatOfACluster(s, cluster, numCore, mean, var, order);
     if (T > largestTScore) {
       largestTScore = T;
       if (bestOrdinal) *bestOrdinal = ordinal;
     }
     ordinal++;
     if (!report || !(T > zsocreT)) continue;
-    *report << "Cluster number " << id << "\n";
-    for (int m : members) data[m].Write(*report, curpos, curdim);
+    WriteMembers(s, cluster, *report);
     *report << "T_Score\tnHaplotypes\tnCore\tClusterMean\tClusterVar\n"
-            << T << '\t' << members.size() << '\t' << numCore << '\t' << mean << '\t' << var << '\n';
+            << T << '\t' << cluster.size << '\t' << numCore << '\t' << mean << '\t' << var << '\n';
   }
   return largestTScore;
 }
 
-double CDataPoints::WriteQTLScore(std::ostream& fout, int pos) {
-  fout << "Position: " << pos << '\n';
-  const double score = TraitPositionScore(ObservedOrder(), &fout, nullptr);
+double CDataPoints::WriteQTLScore(const PositionState& s, std::ostream& fout) const {
+  fout << "Position: " << s.pos << '\n';
+  const double score = TraitPositionScore(s, ObservedOrder(), &fout, nullptr);
   fout << '\n';
   return score;
 }
 
-double CDataPoints::LocalQScore(int& clusterIndex, const int* order) const {
-  if (clusterIndex == -1) return TraitPositionScore(order, nullptr, &clusterIndex);
-  if (clusterIndex < 0 || clusterIndex >= static_cast<int>(clusters.size())) return 0.0;
-  const CSetInt& members = std::next(clusters.begin(), clusterIndex)->second;
+double CDataPoints::LocalQScore(const PositionState& s, int& clusterIndex, const int* order) const {
+  if (clusterIndex == -1) return TraitPositionScore(s, order, nullptr, &clusterIndex);
+  if (clusterIndex < 0 || clusterIndex >= static_cast<int>(s.clusters.size())) return 0.0;
   int numCore = 0;
   double mean, var;
-  return T_StatOfACluster(members, numCore, mean, var, order);
+  return T_StatOfACluster(s, s.clusters[clusterIndex], numCore, mean, var, order);
 }
 
 double CDataPoints::ChiSQ(int index) const {
@@ -192,7 +201,6 @@ void CDataPoints::PrepareTraitRanks() {
             [this](int x, int y) { return data[x].traitvalue < data[y].traitvalue; });
   traitsAbove.assign(n, 0);
   traitRank.assign(n, 0);
-  rankTally.assign(n, 0);
   int rank = 0;
   for (int first = 0; first < n;) {
     int last = first;
@@ -209,7 +217,9 @@ void CDataPoints::PrepareTraitRanks() {
 // Mann-Whitney count of (allele-1 haplotype, other haplotype) pairs whose
 // other trait is strictly greater: the strictly greater traits of every
 // allele-1 haplotype, less the strictly ordered pairs inside the allele-1 group.
-long long CDataPoints::MannWhitneyU(const std::vector<int>& group, const int* order) const {
+long long CDataPoints::MannWhitneyU(PositionState& s, const std::vector<int>& group, const int* order) const {
+  std::vector<int>& rankTally = s.rankTally;
+  if (rankTally.size() != data.size()) rankTally.assign(data.size(), 0);
   long long above = 0, tiedPairs = 0;
   for (int h : group) {
     above += traitsAbove[order[h]];
@@ -227,14 +237,14 @@ std::vector<int> CDataPoints::AlleleOneGroup(int index) const {
   return group;
 }
 
-TraitTests CDataPoints::StatScore(int index, const int* order) const {
-  return GroupTraitTests(AlleleOneGroup(index), order);
+TraitTests CDataPoints::StatScore(PositionState& s, int index, const int* order) const {
+  return GroupTraitTests(s, AlleleOneGroup(index), order);
 }
 
-TraitTests CDataPoints::GroupTraitTests(const std::vector<int>& group, const int* order) const {
+TraitTests CDataPoints::GroupTraitTests(PositionState& s, const std::vector<int>& group, const int* order) const {
   double S1 = 0.0, Q1 = 0.0;
   for (int h : group) {
-    const double t = data[order[h]].traitvalue;
+    const double t = traits[order[h]];
     S1 += t;
     Q1 += t * t;
   }
@@ -247,7 +257,7 @@ TraitTests CDataPoints::GroupTraitTests(const std::vector<int>& group, const int
   const double A2 = pooled.outClusterVar / n2 / n2;
   r.WelthT = (pooled.AveInCluster - pooled.AveRemain) / std::sqrt(A1 + A2);
   r.dofWelthT = TruncatedDegrees((A1 + A2) * (A1 + A2) / (A1 * A1 / (n1 - 1) + A2 * A2 / (n2 - 1)));
-  r.U = MannWhitneyU(group, order);
+  r.U = MannWhitneyU(s, group, order);
   const long long n1n2 = static_cast<long long>(n1) * n2;
   r.Z = (0.5 * static_cast<double>(n1n2) - static_cast<double>(r.U)) /
         std::sqrt(static_cast<double>(n1n2 * (n1 + n2 + 1)) / 12.0);

@@ -5,31 +5,36 @@
 # command line after the program name), optionally runs (how many times to run
 # it, default 1) and expected/ with any of exit-status, stdout, stderr, output
 # and results (the data file's "-results" file). "nan" and "-nan" count as equal.
+# The case runs on one thread and on three: the files must not depend on the
+# thread count.
 set -u
 bin=$(readlink -f "$1")
 case_dir=$(readlink -f "$2")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-cp -r "$case_dir"/input/. "$work"/
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
 read -r -a args < "$case_dir/args"
 runs=1
 [ -f "$case_dir/runs" ] && runs=$(cat "$case_dir/runs")
-for ((i = 0; i < runs; i++)); do
-  (cd "$work" && "$bin" "${args[@]}" > stdout.txt 2> stderr.txt; echo $? > rc.txt)
-done
 norm() { sed -e 's/-nan/nan/g' "$1"; }
 status=0
-check() {  # expected-file actual-file
+check() {  # expected-file actual-file threads
   if [ ! -e "$2" ]; then
-    echo "missing $(basename "$1") output: $2"; status=1
-  elif ! diff <(norm "$1") <(norm "$2") > "$work/diff.txt"; then
-    echo "$(basename "$1") differs:"; head -n 20 "$work/diff.txt"; status=1
+    echo "missing $(basename "$1") output on $3 threads: $2"; status=1
+  elif ! diff <(norm "$1") <(norm "$2") > "$scratch/diff.txt"; then
+    echo "$(basename "$1") differs on $3 threads:"; head -n 20 "$scratch/diff.txt"; status=1
   fi
 }
 exp="$case_dir/expected"
-[ -f "$exp/exit-status" ] && check "$exp/exit-status" "$work/rc.txt"
-[ -f "$exp/stdout" ] && check "$exp/stdout" "$work/stdout.txt"
-[ -f "$exp/stderr" ] && check "$exp/stderr" "$work/stderr.txt"
-[ -f "$exp/output" ] && check "$exp/output" "$work/output"
-[ -f "$exp/results" ] && check "$exp/results" "$work/${args[1]}-results"
+for threads in 1 3; do
+  work="$scratch/$threads"
+  mkdir "$work" && cp -r "$case_dir"/input/. "$work"/
+  for ((i = 0; i < runs; i++)); do
+    (cd "$work" && OMP_NUM_THREADS=$threads "$bin" "${args[@]}" > stdout.txt 2> stderr.txt; echo $? > rc.txt)
+  done
+  [ -f "$exp/exit-status" ] && check "$exp/exit-status" "$work/rc.txt" "$threads"
+  [ -f "$exp/stdout" ] && check "$exp/stdout" "$work/stdout.txt" "$threads"
+  [ -f "$exp/stderr" ] && check "$exp/stderr" "$work/stderr.txt" "$threads"
+  [ -f "$exp/output" ] && check "$exp/output" "$work/output" "$threads"
+  [ -f "$exp/results" ] && check "$exp/results" "$work/${args[1]}-results" "$threads"
+done
 exit $status

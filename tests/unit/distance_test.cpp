@@ -17,9 +17,11 @@ TEST(WindowDistance, OneThirdExample) {
   ds.weightFuntionClass = 6;
   ds.weightFuntionParm[0] = ds.weightFuntionParm[1] = 1;
   ds.curdim = 5;  // the window starts at marker 0
-  ds.CalculateDist(2);
-  EXPECT_EQ(ds.Distance(0, 1), 3.0 / 9.0);
-  EXPECT_EQ(ds.Distance(1, 1), 0.0);
+  PositionState s;
+  ds.SetWindow(s, 2);
+  ds.CalculateDist(s);
+  EXPECT_EQ(ds.Distance(s, 0, 1), 3.0 / 9.0);
+  EXPECT_EQ(ds.Distance(s, 1, 1), 0.0);
 }
 
 // Weights W1 and W2 of marker k away from the centre pos: |D'| of the pair
@@ -30,7 +32,7 @@ TEST(WindowDistance, OneThirdExample) {
 std::pair<double, double> ReferenceWeights(const CDataPoints& ds, int pos, int k) {
   const int scheme = ds.weightFuntionClass, lo = std::min(k, pos), hi = std::max(k, pos);
   const double* p = ds.weightFuntionParm;
-  if (scheme == 3) return {ds.LDMatrix[lo * ds.dim + hi], ds.LDMatrix[lo * ds.dim + hi]};
+  if (scheme == 3) return {ds.WeightFunction1LD(lo, hi), ds.WeightFunction2LD(lo, hi)};
   if (scheme == 6) return {p[0], p[1]};
   double d = 0;
   for (int m = lo; m < hi; m++) d += ds.markerIntervalDist[m];
@@ -45,10 +47,10 @@ std::pair<double, double> ReferenceWeights(const CDataPoints& ds, int pos, int k
 // The window distance summed in its defined order: the centre (W1 = 1 only),
 // the right side outwards adding W1 then W2, then the left side outwards,
 // each side with its own run of matches from the centre.
-double ReferenceDistance(const CDataPoints& ds, const CIntArray& a, const CIntArray& b, int pos) {
+double ReferenceDistance(const CDataPoints& ds, const CIntArray& a, const CIntArray& b, int pos, int curpos) {
   std::vector<int> markers = {pos};
-  for (int k = pos + 1; k < ds.curpos + ds.curdim; k++) markers.push_back(k);
-  for (int k = pos - 1; k >= ds.curpos; k--) markers.push_back(k);
+  for (int k = pos + 1; k < curpos + ds.curdim; k++) markers.push_back(k);
+  for (int k = pos - 1; k >= curpos; k--) markers.push_back(k);
   double total = 0, shared = 0, sum1 = 0, identity = 0, sum2 = 0, run = 0;
   bool inRun = true;
   for (int k : markers) {
@@ -84,29 +86,31 @@ TEST(WindowDistance, MatrixEqualsThePairwiseAndTheReferenceDistanceOnRandomData)
     ReadText(ds, RandomDataText(rng, 2 + rng() % 30, dim, 2 + rng() % 2));  // few markers: repeated windows
     for (double& interval : ds.markerIntervalDist) interval = 0.05 * uniform(rng);
     ds.CalculateFreq();
-    ds.LDdelta();
+    PositionState s;
     for (int pos = 0; pos < dim; pos++) {
       ds.weightFuntionClass = rng() % 7;
       const bool ld = ds.weightFuntionClass == 3;
       for (double& p : ds.weightFuntionParm) p = uniform(rng) * 3 - 1;
       ds.weightFuntionParm[0] = ld ? 1 + rng() % 3 : -40 * uniform(rng);
       ds.curdim = 1 + rng() % dim;
+      ds.LDdelta();
       const int lowest = std::max(0, pos - ds.curdim + 1), highest = std::min(pos, dim - ds.curdim);
-      ds.curpos = lowest + rng() % (highest - lowest + 1);  // any window holding the centre
+      s.pos = pos;
+      s.curpos = lowest + rng() % (highest - lowest + 1);  // any window holding the centre
       if (ld)
-        ds.CalculateDistUsingLD(pos);
+        ds.CalculateDistUsingLD(s);
       else
-        ds.CalculateDist(pos);
+        ds.CalculateDist(s);
       for (int i = 0; i < ds.num; i++)
         for (int j = 0; j < ds.num; j++) {
           if (i == j) continue;
           const CMyPoint *x = &ds.data[i], *y = &ds.data[j];
           const double pairwise =
-              ld ? ds.distance_Ham_MIL_WeightedLD(x, y, pos) : ds.distance_Ham_MIL_Weighted(x, y, pos);
+              ld ? ds.distance_Ham_MIL_WeightedLD(x, y, pos, s.curpos) : ds.distance_Ham_MIL_Weighted(x, y, pos, s.curpos);
           SCOPED_TRACE(testing::Message() << "seed " << seed << " pos " << pos << " scheme "
                                           << ds.weightFuntionClass << " pair " << i << "," << j);
-          EXPECT_PRED2(SameBits, ds.Distance(i, j), pairwise);
-          EXPECT_PRED2(SameBits, pairwise, ReferenceDistance(ds, x->value, y->value, pos));
+          EXPECT_PRED2(SameBits, ds.Distance(s, i, j), pairwise);
+          EXPECT_PRED2(SameBits, pairwise, ReferenceDistance(ds, x->value, y->value, pos, s.curpos));
         }
     }
   }

@@ -67,14 +67,21 @@ TEST(PermutationTest, ReplicateKeepsItsShuffleAtEveryPosition) {
     std::vector<double> cluster(12, 0.0), T(12, 0.0), Z(12, 0.0);
     ReplicateMaxima maxima(12, q);
     for (int pos = 0; pos < 2; pos++) {
-      ds.clusters = pos == 0 ? INT2Set{{1, {0, 1, 2, 3}}} : INT2Set{{1, {0, 1, 2}}, {2, {3, 5, 6}}};
-      ds.ScoreReplicates(pos, maxima);
+      PositionState s;
+      s.pos = pos;
+      if (pos == 0) {
+        AddCluster(s, ds.num, {0, 1, 2, 3});
+      } else {
+        AddCluster(s, ds.num, {0, 1, 2});
+        AddCluster(s, ds.num, {3, 5, 6});
+      }
+      ds.ScoreReplicates(s, maxima);
       for (int r = 0; r < 12; r++) {
         const int* order = shuffles[r + 1].data();
         int best = -1;
-        cluster[r] = std::max(cluster[r], q ? ds.LocalQScore(best, order) : ds.LocalScore(order));
-        T[r] = std::max(T[r], ds.StatScore(pos, order).T);  // std::max keeps its first argument over NaN
-        Z[r] = std::max(Z[r], ds.StatScore(pos, order).Z);
+        cluster[r] = std::max(cluster[r], q ? ds.LocalQScore(s, best, order) : ds.LocalScore(s, CasesOf(ds, order)));
+        T[r] = std::max(T[r], ds.StatScore(s, pos, order).T);  // std::max keeps its first argument over NaN
+        Z[r] = std::max(Z[r], ds.StatScore(s, pos, order).Z);
       }
     }
     EXPECT_EQ(maxima.cluster, cluster) << q;

@@ -32,14 +32,14 @@ TEST(CaseControlScore, LargestChiSquareKeepsItsSign) {
   CDataPoints ds;
   ReadText(ds, text);
   for (const auto& c : cases) {
-    ds.clusters.clear();
-    int id = 1;
+    PositionState s;
     for (auto [inCases, inControls] : c.clusters) {
-      CSetInt& members = ds.clusters[id++];
-      for (int h = 0; h < inCases; h++) members.insert(h);
-      for (int h = 0; h < inControls; h++) members.insert(50 + h);
+      std::vector<int> members;
+      for (int h = 0; h < inCases; h++) members.push_back(h);
+      for (int h = 0; h < inControls; h++) members.push_back(50 + h);
+      AddCluster(s, ds.num, members);
     }
-    EXPECT_EQ(ds.LocalScore(ds.ObservedOrder()), c.score) << c.what;
+    EXPECT_EQ(ds.LocalScore(s, CasesOf(ds, ds.ObservedOrder())), c.score) << c.what;
   }
   EXPECT_EQ(ds.ChiSQ(0), 6.25);
   EXPECT_EQ(ds.ChiSQ(1), 6.25);  // the single-marker statistic is unsigned
@@ -50,14 +50,17 @@ TEST(CaseControlScore, LargeCountsKeepTheirProducts) {
   ds.nCase = ds.nCont = 60000;
   ds.num = 120000;
   ds.data.resize(ds.num);
+  std::vector<int> members;
   for (int h = 0; h < ds.num; h++) {
     ds.data[h].affected = h < 60000;
     ds.data[h].value = {h % 60000 < (h < 60000 ? 50000 : 10000) ? 1 : 2};
-    if (ds.data[h].value[0] == 1) ds.clusters[1].insert(h);
+    if (ds.data[h].value[0] == 1) members.push_back(h);
   }
+  PositionState s;
+  AddCluster(s, ds.num, members);
   const double d = 50000.0 * 50000 - 10000.0 * 10000, chi = 120000 * d * d / std::pow(60000.0, 4);
   EXPECT_NEAR(ds.ChiSQ(0), chi, 1e-9 * chi);
-  EXPECT_NEAR(ds.LocalScore(IdentityOrder(ds.num).data()), std::sqrt(chi), 1e-9 * std::sqrt(chi));
+  EXPECT_NEAR(ds.LocalScore(s, CasesOf(ds, IdentityOrder(ds.num).data())), std::sqrt(chi), 1e-9 * std::sqrt(chi));
 }
 
 TEST(SingleMarkerTraitTests, MannWhitneyExampleAndTStatistics) {
@@ -65,14 +68,15 @@ TEST(SingleMarkerTraitTests, MannWhitneyExampleAndTStatistics) {
   ds.q = 1;
   ReadText(ds, "h\n1 5 1 2 2\n2 7 1 2 2\n3 1 2 2 2\n4 4 2 2 2\n5 6 2 2 1\n");
   ds.UpdateAverage();
-  const TraitTests r = ds.StatScore(0, ds.ObservedOrder());
+  PositionState s;
+  const TraitTests r = ds.StatScore(s, 0, ds.ObservedOrder());
   EXPECT_EQ(r.U, 1);
   EXPECT_DOUBLE_EQ(r.Z, 2 / std::sqrt(3.0));
   // Means 6 and 11/3, squared deviations 2 and 114/9; n1 n2 (n - 2) / n = 3.6.
   EXPECT_NEAR(r.T, 7 / 3.0 * std::sqrt(3.6) / std::sqrt(2 + 114 / 9.0), 1e-12);
   EXPECT_NEAR(r.WelthT, 7 / 3.0 / std::sqrt(2 / 2.0 / 2 + 114 / 9.0 / 3 / 3), 1e-12);
   EXPECT_EQ(r.dofWelthT, 2);  // 2.93 truncated
-  for (int marker : {1, 2}) EXPECT_EQ(ds.StatScore(marker, ds.ObservedOrder()).dofWelthT, 0);  // undefined
+  for (int marker : {1, 2}) EXPECT_EQ(ds.StatScore(s, marker, ds.ObservedOrder()).dofWelthT, 0);  // undefined
 }
 
 // The first data set has 3,000 haplotypes: n1 n2 (n - 2) and n1 n2 (n + 1) then exceed 32 bits.
@@ -83,6 +87,7 @@ TEST(SingleMarkerTraitTests, AgreeWithTextbookCountsUnderAnyLabelOrder) {
     ds.q = 1;
     ReadText(ds, RandomDataText(rng, seed == 1 ? 3000 : 4 + rng() % 150, 4, 3, true));
     ds.UpdateAverage();
+    PositionState s;
     std::vector<int> shuffled = IdentityOrder(ds.num);
     std::shuffle(shuffled.begin(), shuffled.end(), rng);
     for (const std::vector<int>& order : {IdentityOrder(ds.num), shuffled})
@@ -92,7 +97,7 @@ TEST(SingleMarkerTraitTests, AgreeWithTextbookCountsUnderAnyLabelOrder) {
           (ds.data[h].value[marker] == 1 ? in : out).push_back(ds.data[order[h]].traitvalue);
         long long U = 0;  // pairs whose other trait is strictly greater
         for (double x : in) U += std::count_if(out.begin(), out.end(), [x](double y) { return y > x; });
-        const TraitTests r = ds.StatScore(marker, order.data());
+        const TraitTests r = ds.StatScore(s, marker, order.data());
         EXPECT_EQ(r.U, U) << seed << " " << marker;
         const double n1 = in.size(), n2 = out.size();
         if (n1 == 0 || n2 == 0) continue;

@@ -15,6 +15,24 @@ inline std::vector<int> IdentityOrder(int n) {
   return order;
 }
 
+// The haplotypes that carry a case label under a label order.
+inline HaplotypeBits CasesOf(const CDataPoints& ds, const int* order) {
+  HaplotypeBits cases((ds.num + 63) / 64, 0);
+  for (int h = 0; h < ds.num; h++)
+    if (ds.data[order[h]].affected == 1) cases[h / 64] |= std::uint64_t{1} << (h % 64);
+  return cases;
+}
+
+// Adds a cluster with the given members to a position's clusters.
+inline void AddCluster(PositionState& s, int num, const std::vector<int>& members) {
+  Cluster& cluster = s.clusters.emplace_back();
+  cluster.id = static_cast<int>(s.clusters.size());
+  cluster.members.assign((num + 63) / 64, 0);
+  for (int h : members) cluster.members[h / 64] |= std::uint64_t{1} << (h % 64);
+  cluster.size = static_cast<int>(members.size());
+  s.coreBits.assign(cluster.members.size(), 0);
+}
+
 // Reads a data file given as text, header line included.
 inline void ReadText(CDataPoints& ds, const std::string& text) {
   std::istringstream in(text);
@@ -47,7 +65,7 @@ inline void ReadRandomScan(CDataPoints& ds, std::mt19937& rng, int maxNum, int m
 
 // For each seed 1..seeds, a random scan as above; at each of its positions the
 // window and distances are set and the radius and density percentiles drawn
-// from uniform(rng) before body(ds, rng, uniform, seed, pos) runs.
+// from uniform(rng) before body(ds, state, rng, uniform, seed, pos) runs.
 template <class Body>
 void ForEachRandomPosition(unsigned seeds, int maxNum, int maxDim, int scheme, Body body) {
   for (unsigned seed = 1; seed <= seeds; seed++) {
@@ -55,12 +73,13 @@ void ForEachRandomPosition(unsigned seeds, int maxNum, int maxDim, int scheme, B
     std::uniform_real_distribution<double> uniform(0.0, 1.0);
     CDataPoints ds;
     ReadRandomScan(ds, rng, maxNum, maxDim, scheme);
+    PositionState state;
     for (int pos = 0; pos < ds.dim; pos++) {
-      ds.SetWindow(pos);
-      ds.CalculateDist(pos);
+      ds.SetWindow(state, pos);
+      ds.CalculateDist(state);
       ds.epslionpercentile = uniform(rng);
       ds.minNumPtspercentile = uniform(rng);
-      body(ds, rng, uniform, seed, pos);
+      body(ds, state, rng, uniform, seed, pos);
     }
   }
 }
