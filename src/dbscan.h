@@ -107,6 +107,8 @@ struct PositionState {
   std::vector<Cluster> clusters;  // ascending id
 
   // Scratch space that lives as long as the state.
+  std::vector<std::uint64_t> windowKeys;
+  std::vector<int> classSlots;
   std::vector<char> swept;
   std::vector<int> expandedIn, classQueue;
   std::vector<int> rankTally;
@@ -165,6 +167,7 @@ class CDataPoints {
   void HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) const;
   void LDdelta();
   void UpdateAverage();
+  void PackAlleles();
 
   // Weights and window distances, radius and density threshold (distance.cpp).
   double WeightFunction1(int anothermarker, int currentmarker) const;
@@ -249,7 +252,15 @@ class CDataPoints {
   long long MannWhitneyU(PositionState& s, const std::vector<int>& group, const int* order) const;
   void PrepareTraitRanks();
 
+  // The alleles of markers first .. first+count-1 of haplotype h as packed
+  // codes, in words words.
+  void WindowKey(int h, int first, int count, std::uint64_t* words) const;
+
   void BuildAlleleBits();
+  // Alleles as dense codes of codeBits bits per marker, packed haplotype by
+  // haplotype, so that windows compare as a few words.
+  std::vector<std::uint64_t> packedAlleles;
+  int codeBits = 1, packedWords = 0;
   // Allele-1 carriers per marker and the cases, as bit sets over haplotypes.
   std::vector<std::uint64_t> alleleOneBits;
   HaplotypeBits caseBits;

@@ -12,8 +12,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <string_view>
-#include <unordered_map>
 
 #include "dbscan.h"
 
@@ -188,25 +186,51 @@ double CDataPoints::distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPo
   return RunDistanceLD(pt1->value.data(), pt2->value.data(), LDWeights(pos, curpos));
 }
 
+void CDataPoints::WindowKey(int h, int first, int count, std::uint64_t* words) const {
+  const std::uint64_t* row = &packedAlleles[static_cast<std::size_t>(h) * packedWords];
+  long long bit = static_cast<long long>(first) * codeBits;
+  long long left = static_cast<long long>(count) * codeBits;
+  for (; left > 0; left -= 64, bit += 64, words++) {
+    const int shift = static_cast<int>(bit % 64);
+    std::uint64_t word = row[bit / 64] >> shift;
+    if (shift) word |= row[bit / 64 + 1] << (64 - shift);
+    if (left < 64) word &= (std::uint64_t{1} << left) - 1;
+    *words = word;
+  }
+}
+
 // Classes are formed over every marker the distance reads: the window, and the
-// centre should a caller place it outside the window.
+// centre should a caller place it outside the window. Windows compare as
+// packed keys in an open-addressing table; classes are numbered in order of
+// their first member.
 void CDataPoints::GroupWindowClasses(PositionState& s, const WindowWeights& w) const {
   const int n = static_cast<int>(data.size());
-  const std::size_t bytes = sizeof(int) * w.w1.size();
+  const int span = static_cast<int>(w.w1.size());
+  const std::size_t K = (static_cast<std::size_t>(span) * codeBits + 63) / 64;
+  s.windowKeys.resize(static_cast<std::size_t>(n) * K);
+  std::size_t slots = 16;
+  while (slots < 2 * static_cast<std::size_t>(n)) slots *= 2;
+  s.classSlots.assign(slots, -1);
   s.windowClass.assign(n, 0);
   s.classSize.clear();
   s.classMember.clear();
-  std::unordered_map<std::string_view, int> classOf;
-  classOf.reserve(2 * n);
   for (int h = 0; h < n; h++) {
-    const std::string_view window(reinterpret_cast<const char*>(data[h].value.data() + w.lo), bytes);
-    auto [entry, added] = classOf.emplace(window, static_cast<int>(s.classSize.size()));
-    if (added) {
+    std::uint64_t* key = &s.windowKeys[h * K];
+    WindowKey(h, w.lo, span, key);
+    std::uint64_t hash = 0x9e3779b97f4a7c15ull;
+    for (std::size_t k = 0; k < K; k++) hash = (hash ^ key[k]) * 0xff51afd7ed558ccdull;
+    std::size_t slot = (hash ^ (hash >> 29)) & (slots - 1);
+    int c;
+    while ((c = s.classSlots[slot]) >= 0 &&
+           !std::equal(key, key + K, &s.windowKeys[static_cast<std::size_t>(s.classMember[c]) * K]))
+      slot = (slot + 1) & (slots - 1);
+    if (c < 0) {
+      c = s.classSlots[slot] = static_cast<int>(s.classSize.size());
       s.classSize.push_back(0);
       s.classMember.push_back(h);
     }
-    s.windowClass[h] = entry->second;
-    s.classSize[entry->second]++;
+    s.windowClass[h] = c;
+    s.classSize[c]++;
   }
   const int C = s.numWindowClasses = static_cast<int>(s.classSize.size());
   // Members of each class in ascending order, one block per class.

@@ -145,13 +145,21 @@ int SchemeParameterCount(int scheme) {
 }  // namespace
 
 std::vector<std::string_view> SplitFields(std::string_view line, std::string_view separators) {
+  // A table of the separators: find_first_of would search the separator set
+  // once per character of the line.
+  bool isSeparator[256] = {};
+  for (char c : separators) isSeparator[static_cast<unsigned char>(c)] = true;
+  auto separator = [&](std::size_t i) { return isSeparator[static_cast<unsigned char>(line[i])]; };
   std::vector<std::string_view> fields;
-  std::size_t at = line.find_first_not_of(separators);
-  while (at != std::string_view::npos) {
-    std::size_t end = line.find_first_of(separators, at);
-    if (end == std::string_view::npos) end = line.size();
+  for (std::size_t at = 0; at < line.size();) {
+    if (separator(at)) {
+      at++;
+      continue;
+    }
+    std::size_t end = at + 1;
+    while (end < line.size() && !separator(end)) end++;
     fields.push_back(line.substr(at, end - at));
-    at = line.find_first_not_of(separators, end);
+    at = end;
   }
   return fields;
 }

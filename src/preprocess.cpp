@@ -1,5 +1,6 @@
 // Missing-allele imputation, allele and two-marker haplotype frequencies, and
 // the linkage-disequilibrium matrix: computed once per run, before the scan.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdlib>
@@ -50,10 +51,13 @@ void CDataPoints::AlleleFreq(int pos, INT2double* alleleFreCase, INT2double* all
 
 void CDataPoints::ImputeMissing() {
   INT2double alleleFreCase, alleleFreCont;
+  // Markers with a missing allele, found haplotype by haplotype (the order
+  // the alleles lie in memory).
+  std::vector<char> anyMissing(dim, 0);
+  for (const CMyPoint& point : data)
+    for (int i = 0; i < dim; i++) anyMissing[i] |= point.value[i] == 0;
   for (int i = 0; i < dim; i++) {
-    bool anyMissing = false;
-    for (const CMyPoint& point : data) anyMissing |= point.value[i] == 0;
-    if (!anyMissing) continue;  // no draw, nothing to fill
+    if (!anyMissing[i]) continue;  // no draw, nothing to fill
     alleleFreCase.clear();
     alleleFreCont.clear();
     AlleleFreq(i, &alleleFreCase, &alleleFreCont);
@@ -106,9 +110,11 @@ void CDataPoints::BuildAlleleBits() {
 }
 
 // The scan reads the frequency of allele 1 at each marker; two-marker
-// frequencies are formed where the LD weights need them.
+// frequencies are formed where the LD weights need them. The alleles are
+// also put in the compact forms the scan works on.
 void CDataPoints::CalculateFreq() {
   BuildAlleleBits();
+  PackAlleles();
   alleleFreC.assign(dim, 0.0);
   alleleFreA.assign(dim, 0.0);
   alleleFre.assign(dim, 0.0);
@@ -141,4 +147,29 @@ void CDataPoints::LDdelta() {
       }
       LDMatrix[static_cast<std::size_t>(a) * curdim + (b - a)] = std::fabs(D);
     }
+}
+
+void CDataPoints::PackAlleles() {
+  const int n = static_cast<int>(data.size());
+  std::vector<std::vector<int>> codes(dim);  // allele values of each marker, in order of appearance
+  for (const CMyPoint& point : data)
+    for (int k = 0; k < dim; k++)
+      if (std::find(codes[k].begin(), codes[k].end(), point.value[k]) == codes[k].end())
+        codes[k].push_back(point.value[k]);
+  std::size_t most = 1;
+  for (const std::vector<int>& values : codes) most = std::max(most, values.size());
+  codeBits = std::max(1, static_cast<int>(std::bit_width(most - 1)));
+  // One spare word, so that a window can be read two words at a time.
+  packedWords = static_cast<int>((static_cast<long long>(dim) * codeBits + 63) / 64) + 1;
+  packedAlleles.assign(static_cast<std::size_t>(n) * packedWords, 0);
+  for (int h = 0; h < n; h++) {
+    std::uint64_t* row = &packedAlleles[static_cast<std::size_t>(h) * packedWords];
+    for (int k = 0; k < dim; k++) {
+      const auto code = static_cast<std::uint64_t>(
+          std::find(codes[k].begin(), codes[k].end(), data[h].value[k]) - codes[k].begin());
+      const long long bit = static_cast<long long>(k) * codeBits;
+      row[bit / 64] |= code << (bit % 64);
+      if (bit % 64 + codeBits > 64) row[bit / 64 + 1] |= code >> (64 - bit % 64);
+    }
+  }
 }

@@ -1,6 +1,8 @@
 // Cluster scores with the cluster report, and the single-marker tests.
 #include <algorithm>
 #include <bit>
+#include <charconv>
+#include <string>
 #include <cmath>
 #include <iterator>
 #include <numeric>
@@ -46,8 +48,15 @@ int TruncatedDegrees(double dof) {
 
 void CMyPoint::Write(std::ostream& fout, int start, int len, bool core) const {
   fout << id << '\t' << affected << '\t' << traitvalue << '(' << core << "):\t";
-  for (int i = 0; i < len; i++) fout << value[start + i] << '\t';
-  fout << '\n';
+  // The alleles, the bulk of a large report, formatted in one buffer.
+  std::string alleles;
+  char digits[16];
+  for (int i = 0; i < len; i++) {
+    alleles.append(digits, std::to_chars(digits, digits + sizeof digits, value[start + i]).ptr);
+    alleles += '\t';
+  }
+  alleles += '\n';
+  fout << alleles;
 }
 
 void CDataPoints::WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const {
@@ -176,15 +185,16 @@ double CDataPoints::LocalQScore(const PositionState& s, int& clusterIndex, const
   return T_StatOfACluster(s, s.clusters[clusterIndex], numCore, mean, var, order);
 }
 
+// Allele-1 carriers among the cases and the controls, counted on the bit sets.
 double CDataPoints::ChiSQ(int index) const {
-  int n11 = 0, n12 = 0, n21 = 0, n22 = 0;
-  for (const CMyPoint& point : data) {
-    const bool allele1 = point.value[index] == 1;
-    if (point.affected == 1)
-      (allele1 ? n11 : n12)++;
-    else
-      (allele1 ? n21 : n22)++;
+  const std::size_t words = caseBits.size();
+  const std::uint64_t* carriers = &alleleOneBits[words * index];
+  int carrying = 0, n11 = 0;
+  for (std::size_t w = 0; w < words; w++) {
+    carrying += std::popcount(carriers[w]);
+    n11 += std::popcount(carriers[w] & caseBits[w]);
   }
+  const int n12 = casesCounted - n11, n21 = carrying - n11, n22 = num - casesCounted - n21;
   const long long a = static_cast<long long>(n11) * n22, b = static_cast<long long>(n12) * n21;
   if (nCase == 0 || n11 + n21 == 0 || n12 + n22 == 0 || nCont == 0) return 0.0;
   return TableChiSquare(num, nCase, nCont, n11 + n21, n12 + n22, a, b);

@@ -17,6 +17,7 @@ TEST(WindowDistance, OneThirdExample) {
   ds.weightFuntionClass = 6;
   ds.weightFuntionParm[0] = ds.weightFuntionParm[1] = 1;
   ds.curdim = 5;  // the window starts at marker 0
+  ds.CalculateFreq();
   PositionState s;
   ds.SetWindow(s, 2);
   ds.CalculateDist(s);

@@ -23,6 +23,7 @@ void ReadBitHaplotypes(CDataPoints& ds, PositionState& s, const std::vector<std:
   ds.weightFuntionParm[0] = w1;
   ds.weightFuntionParm[1] = w2;
   ds.curdim = ds.dim;
+  ds.CalculateFreq();
   ds.SetWindow(s, 0);
   ds.CalculateDist(s);
 }

@@ -31,6 +31,7 @@ TEST(CaseControlScore, LargestChiSquareKeepsItsSign) {
             (h % 50 < (h < 50 ? 5 : 15) ? "1\n" : "2\n");
   CDataPoints ds;
   ReadText(ds, text);
+  ds.CalculateFreq();
   for (const auto& c : cases) {
     PositionState s;
     for (auto [inCases, inControls] : c.clusters) {
@@ -56,6 +57,8 @@ TEST(CaseControlScore, LargeCountsKeepTheirProducts) {
     ds.data[h].value = {h % 60000 < (h < 60000 ? 50000 : 10000) ? 1 : 2};
     if (ds.data[h].value[0] == 1) members.push_back(h);
   }
+  ds.dim = 1;
+  ds.CalculateFreq();
   PositionState s;
   AddCluster(s, ds.num, members);
   const double d = 50000.0 * 50000 - 10000.0 * 10000, chi = 120000 * d * d / std::pow(60000.0, 4);
