@@ -245,11 +245,16 @@ class CDataPoints {
   double CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases, std::ostream* report) const;
   double TraitPositionScore(const PositionState& s, const int* order, std::ostream* report, int* bestOrdinal) const;
   void WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const;
-  // Haplotypes carrying allele 1 at a marker, ascending: the in-group of the
-  // single-marker trait tests, the same for every replicate.
-  std::vector<int> AlleleOneGroup(int index) const;
-  TraitTests GroupTraitTests(PositionState& s, const std::vector<int>& group, const int* order) const;
-  long long MannWhitneyU(PositionState& s, const std::vector<int>& group, const int* order) const;
+  // Haplotypes carrying allele 1 at a marker and the others, ascending: the
+  // groups of the single-marker trait tests, the same for every replicate.
+  struct AlleleGroups {
+    std::vector<int> in, out;
+  };
+  AlleleGroups AlleleOneGroups(int index) const;
+  TraitTests GroupTraitTests(PositionState& s, const AlleleGroups& groups, const int* order) const;
+  long long MannWhitneyU(PositionState& s, const AlleleGroups& groups, const int* order) const;
+  long long PairsLeavingGroup(PositionState& s, const std::vector<int>& group, const std::vector<int>& countOf,
+                              const int* order) const;
   void PrepareTraitRanks();
 
   // The alleles of markers first .. first+count-1 of haplotype h as packed
@@ -269,8 +274,8 @@ class CDataPoints {
   std::vector<int> identityOrder;
   std::vector<double> traits;  // trait of each haplotype, for the replicate sums
   // Trait ranks for the Mann-Whitney count: haplotypes with a strictly greater
-  // trait, and the dense rank of the trait.
-  std::vector<int> traitsAbove, traitRank;
+  // or smaller trait, and the dense rank of the trait.
+  std::vector<int> traitsAbove, traitsBelow, traitRank;
 
   // Permutation replicates: R label orders of num entries, and in mode s the
   // cases of each as a bit set.

@@ -59,13 +59,13 @@ void ReplicateMaxima::Merge(const ReplicateMaxima& other) {
 
 void CDataPoints::ScoreReplicates(PositionState& s, ReplicateMaxima& maxima) const {
   const std::size_t n = data.size();
-  const std::vector<int> alleleOneGroup = q ? AlleleOneGroup(s.pos) : std::vector<int>();
+  const AlleleGroups alleleOneGroups = q ? AlleleOneGroups(s.pos) : AlleleGroups();
   for (std::size_t r = 0; r < maxima.cluster.size(); r++) {
     if (q) {
       const int* order = &replicateOrder[r * n];
       int clusterIndex = -1;
       KeepLarger(maxima.cluster[r], LocalQScore(s, clusterIndex, order));
-      const TraitTests single = GroupTraitTests(s, alleleOneGroup, order);
+      const TraitTests single = GroupTraitTests(s, alleleOneGroups, order);
       KeepLarger(maxima.singleT[r], single.T);
       KeepLarger(maxima.singleZ[r], single.Z);
     } else {

@@ -201,8 +201,8 @@ double CDataPoints::ChiSQ(int index) const {
 }
 
 // Dense ranks of the trait values and, per haplotype, how many haplotypes
-// have a strictly greater trait. A permutation only moves the values, so
-// these serve every replicate through its label order.
+// have a strictly greater and a strictly smaller trait. A permutation only
+// moves the values, so these serve every replicate through its label order.
 void CDataPoints::PrepareTraitRanks() {
   const int n = static_cast<int>(data.size());
   std::vector<int> byTrait(n);
@@ -210,6 +210,7 @@ void CDataPoints::PrepareTraitRanks() {
   std::sort(byTrait.begin(), byTrait.end(),
             [this](int x, int y) { return data[x].traitvalue < data[y].traitvalue; });
   traitsAbove.assign(n, 0);
+  traitsBelow.assign(n, 0);
   traitRank.assign(n, 0);
   int rank = 0;
   for (int first = 0; first < n;) {
@@ -217,6 +218,7 @@ void CDataPoints::PrepareTraitRanks() {
     while (last < n && data[byTrait[last]].traitvalue == data[byTrait[first]].traitvalue) last++;
     for (int k = first; k < last; k++) {
       traitsAbove[byTrait[k]] = n - last;
+      traitsBelow[byTrait[k]] = first;
       traitRank[byTrait[k]] = rank;
     }
     rank++;
@@ -224,41 +226,49 @@ void CDataPoints::PrepareTraitRanks() {
   }
 }
 
-// Mann-Whitney count of (allele-1 haplotype, other haplotype) pairs whose
-// other trait is strictly greater: the strictly greater traits of every
-// allele-1 haplotype, less the strictly ordered pairs inside the allele-1 group.
-long long CDataPoints::MannWhitneyU(PositionState& s, const std::vector<int>& group, const int* order) const {
+// The sum of countOf over a group, less the strictly ordered pairs inside it.
+long long CDataPoints::PairsLeavingGroup(PositionState& s, const std::vector<int>& group,
+                                         const std::vector<int>& countOf, const int* order) const {
   std::vector<int>& rankTally = s.rankTally;
   if (rankTally.size() != data.size()) rankTally.assign(data.size(), 0);
-  long long above = 0, tiedPairs = 0;
+  long long counted = 0, tiedPairs = 0;
   for (int h : group) {
-    above += traitsAbove[order[h]];
+    counted += countOf[order[h]];
     tiedPairs += rankTally[traitRank[order[h]]]++;
   }
   for (int h : group) rankTally[traitRank[order[h]]] = 0;
-  const long long n1 = static_cast<long long>(group.size());
-  return above - (n1 * (n1 - 1) / 2 - tiedPairs);
+  const long long size = static_cast<long long>(group.size());
+  return counted - (size * (size - 1) / 2 - tiedPairs);
 }
 
-std::vector<int> CDataPoints::AlleleOneGroup(int index) const {
-  std::vector<int> group;
-  for (int h = 0; h < num; h++)
-    if (data[h].value[index] == 1) group.push_back(h);
-  return group;
+// Mann-Whitney count of (allele-1 haplotype, other haplotype) pairs whose
+// other trait is strictly greater: the strictly greater traits of every
+// allele-1 haplotype less the ordered pairs inside the allele-1 group, or,
+// counted from the smaller side, the strictly smaller traits of every other
+// haplotype less the ordered pairs among them.
+long long CDataPoints::MannWhitneyU(PositionState& s, const AlleleGroups& groups, const int* order) const {
+  if (groups.in.size() <= groups.out.size()) return PairsLeavingGroup(s, groups.in, traitsAbove, order);
+  return PairsLeavingGroup(s, groups.out, traitsBelow, order);
+}
+
+CDataPoints::AlleleGroups CDataPoints::AlleleOneGroups(int index) const {
+  AlleleGroups groups;
+  for (int h = 0; h < num; h++) (data[h].value[index] == 1 ? groups.in : groups.out).push_back(h);
+  return groups;
 }
 
 TraitTests CDataPoints::StatScore(PositionState& s, int index, const int* order) const {
-  return GroupTraitTests(s, AlleleOneGroup(index), order);
+  return GroupTraitTests(s, AlleleOneGroups(index), order);
 }
 
-TraitTests CDataPoints::GroupTraitTests(PositionState& s, const std::vector<int>& group, const int* order) const {
+TraitTests CDataPoints::GroupTraitTests(PositionState& s, const AlleleGroups& groups, const int* order) const {
   double S1 = 0.0, Q1 = 0.0;
-  for (int h : group) {
+  for (int h : groups.in) {
     const double t = traits[order[h]];
     S1 += t;
     Q1 += t * t;
   }
-  const int n1 = static_cast<int>(group.size());
+  const int n1 = static_cast<int>(groups.in.size());
   const PooledT pooled(num, Avetraitvalue, SumSqare, S1, Q1, n1);
   const int n2 = num - n1;
   TraitTests r;
@@ -267,7 +277,7 @@ TraitTests CDataPoints::GroupTraitTests(PositionState& s, const std::vector<int>
   const double A2 = pooled.outClusterVar / n2 / n2;
   r.WelthT = (pooled.AveInCluster - pooled.AveRemain) / std::sqrt(A1 + A2);
   r.dofWelthT = TruncatedDegrees((A1 + A2) * (A1 + A2) / (A1 * A1 / (n1 - 1) + A2 * A2 / (n2 - 1)));
-  r.U = MannWhitneyU(s, group, order);
+  r.U = MannWhitneyU(s, groups, order);
   const long long n1n2 = static_cast<long long>(n1) * n2;
   r.Z = (0.5 * static_cast<double>(n1n2) - static_cast<double>(r.U)) /
         std::sqrt(static_cast<double>(n1n2 * (n1 + n2 + 1)) / 12.0);
