@@ -26,7 +26,7 @@ void Fill(CDataPoints& ds, int haplotypes, int markers, int founders) {
     }
     text << '\n';
   }
-  std::istringstream params("r 2 0.05 d 0.1 w 21 s 1 -30 1 p 100 t 2.0");
+  std::istringstream params("r 1 0.5 d 0.1 w 21 s 1 -30 1 p 100 t 2.0");
   ds.ReadParameter(params);
   std::istringstream in(text.str());
   ds.Read(in, nullptr, 0);
@@ -41,17 +41,18 @@ void ScanPositions(benchmark::State& state) {
   Fill(ds, static_cast<int>(state.range(0)), 200, 60);
   std::ostringstream report;
   ReplicateMaxima maxima(ds.permutationTimes, ds.q);
+  PositionState position;
   int pos = 0;
   for (auto _ : state) {
-    ds.SetWindow(pos);
-    ds.CalculateDist(pos);
-    ds.DeterminEpslion();
-    ds.DensityOfNB(pos);
-    ds.Reset();
-    ds.ClusteringDBSCAN();
-    benchmark::DoNotOptimize(ds.Write(report, pos));
+    ds.SetWindow(position, pos);
+    ds.CalculateDist(position);
+    ds.DeterminEpslion(position);
+    ds.DensityOfNB(position);
+    ds.Reset(position);
+    ds.ClusteringDBSCAN(position);
+    benchmark::DoNotOptimize(ds.Write(position, report));
     benchmark::DoNotOptimize(ds.ChiSQ(pos));
-    ds.ScoreReplicates(pos, maxima);
+    ds.ScoreReplicates(position, maxima);
     report.str("");
     pos = (pos + 1) % ds.dim;
   }
