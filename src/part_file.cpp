@@ -280,7 +280,8 @@ Part ReadPartFile(std::istream& in, const std::string& sourceName) {
   part.report = reader.Block("report");
   part.results = reader.Block("results");
   if (LineCount(part.results) != tally.positions)
-    reader.Fail("the results block holds " + std::to_string(LineCount(part.results)) + " lines, not one per position");
+    reader.Fail("the results block has " + std::to_string(LineCount(part.results)) + " lines for " +
+                std::to_string(tally.positions) + " positions");
   reader.End();
   return part;
 }
