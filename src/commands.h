@@ -7,3 +7,7 @@
 // veltrane -s|-q datafile parameterfile [intervalfile]: takes the whole
 // command line, program name included.
 int ClassicCommand(int argc, char** argv);
+// veltrane part: the scan of a row of positions, written as a part file.
+int PartCommand(int argc, char** argv);
+// veltrane merge: part files put together into the files of one whole run.
+int MergeCommand(int argc, char** argv);

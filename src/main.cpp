@@ -20,6 +20,8 @@ struct Command {
 
 // One row per command; each lives in its own cmd_*.cpp file.
 const std::vector<Command> kCommands = {
+    {"part", PartCommand, "scan a row of positions into a part file, for a cluster or workflow"},
+    {"merge", MergeCommand, "put part files together into the files of one whole run"},
 };
 
 int PrintOverview() {

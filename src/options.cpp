@@ -41,7 +41,11 @@ const OptionSpec* CommandLine::Find(std::string_view name) const {
 bool CommandLine::Parse(int argc, char** argv) {
   for (int i = 1; i < argc; i++) {
     std::string_view word = argv[i];
-    if (word.substr(0, 2) != "--") Fail("unexpected argument " + Quoted(word));
+    if (word.substr(0, 2) != "--") {
+      if (!acceptOperands_) Fail("unexpected argument " + Quoted(word));
+      operands_.emplace_back(word);
+      continue;
+    }
     word.remove_prefix(2);
     std::string_view value;
     const std::size_t equals = word.find('=');

@@ -24,6 +24,9 @@ class CommandLine {
   // synopsis: the usage line after "veltrane COMMAND"; about: what the command does.
   CommandLine(std::string command, std::string synopsis, std::string about, std::vector<OptionSpec> options);
 
+  // Lets Parse take words that are not options (file names, say) in any place.
+  void AcceptOperands() { acceptOperands_ = true; }
+
   // Parses the words after the command word. Returns false when --help or
   // --version has been answered on standard output and there is nothing to do.
   bool Parse(int argc, char** argv);
@@ -36,15 +39,20 @@ class CommandLine {
   bool Quiet() const { return Has("quiet"); }
   // The thread count asked for; 0 for the default.
   int Threads() const;
+  // The words that are not options, in their order.
+  const std::vector<std::string>& Operands() const { return operands_; }
+  // Raises the UsageError "COMMAND: what (see 'veltrane COMMAND --help')".
+  [[noreturn]] void Fail(const std::string& what) const;
 
  private:
   const OptionSpec* Find(std::string_view name) const;
-  [[noreturn]] void Fail(const std::string& what) const;
   void PrintHelp() const;
 
   std::string command_, synopsis_, about_;
   std::vector<OptionSpec> options_;
   std::map<std::string, std::string, std::less<>> given_;
+  bool acceptOperands_ = false;
+  std::vector<std::string> operands_;
 };
 
 // The version line every command prints for --version.

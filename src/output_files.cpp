@@ -18,11 +18,11 @@ namespace {
 
 // Paths the signal handler removes; plain buffers, since a handler may only
 // make async-signal-safe calls.
-char pendingReport[4096];
+char pendingTemporary[4096];
 char pendingResults[4096];
 
 void RemovePending() {
-  if (pendingReport[0]) unlink(pendingReport);
+  if (pendingTemporary[0]) unlink(pendingTemporary);
   if (pendingResults[0]) unlink(pendingResults);
 }
 
@@ -67,39 +67,84 @@ void InstallInterruptCleanup() {
   setFatalCleanup(RemovePending);
 }
 
-OutputFiles::OutputFiles(std::string resultsPath, std::string reportPath)
-    : resultsPath_(std::move(resultsPath)), reportPath_(std::move(reportPath)) {
-  struct stat report;
-  if (stat(reportPath_.c_str(), &report) == 0 && S_ISDIR(report.st_mode))
-    Fail(reportPath_, "cannot replace the cluster report", EISDIR);
-  // No interruption between creating a file and remembering to remove it.
-  SignalGuard guard;
-  struct stat before;
-  resultsCreated_ = stat(resultsPath_.c_str(), &before) != 0;
-  resultsFd_ = open(resultsPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (resultsFd_ < 0) Fail(resultsPath_, "cannot open the results file", errno);
-  if (resultsCreated_) Remember(pendingResults, resultsPath_);
-
-  std::vector<char> name(reportPath_.begin(), reportPath_.end());
+ReplacingFile::ReplacingFile(std::string path, std::string what) : path_(std::move(path)), what_(std::move(what)) {
+  struct stat existing;
+  if (stat(path_.c_str(), &existing) == 0 && S_ISDIR(existing.st_mode)) Fail("cannot replace the ", EISDIR);
+  std::vector<char> name(path_.begin(), path_.end());
   for (char c : std::string(".tmpXXXXXX")) name.push_back(c);
   name.push_back('\0');
-  const int fd = mkstemp(name.data());
-  if (fd < 0) {
-    const int error = errno;
-    Discard();
-    Fail(reportPath_, "cannot create the cluster report", error);
+  {
+    // No interruption between creating the file and remembering to remove it.
+    SignalGuard guard;
+    const int fd = mkstemp(name.data());
+    if (fd < 0) Fail("cannot create the ", errno);
+    tempPath_ = name.data();
+    Remember(pendingTemporary, tempPath_);
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    close(fd);
   }
-  tempPath_ = name.data();
-  Remember(pendingReport, tempPath_);
-  const mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
-  close(fd);
-  report_.open(tempPath_, std::ios::binary | std::ios::trunc);
-  if (!report_) {
+  stream_.open(tempPath_, std::ios::binary | std::ios::trunc);
+  if (!stream_) {
     const int error = errno;
+    unlink(tempPath_.c_str());
+    pendingTemporary[0] = '\0';
+    Fail("cannot write the ", error);
+  }
+}
+
+ReplacingFile::~ReplacingFile() {
+  if (replaced_ || tempPath_.empty()) return;
+  if (stream_.is_open()) stream_.close();
+  unlink(tempPath_.c_str());
+  pendingTemporary[0] = '\0';
+}
+
+void ReplacingFile::Fail(const char* verb, int error) {
+  ::Fail(path_, (verb + what_).c_str(), error ? error : EIO);
+}
+
+void ReplacingFile::Check() {
+  if (!stream_) Fail("cannot write the ", errno);
+}
+
+void ReplacingFile::Close() {
+  stream_.flush();
+  Check();
+  stream_.close();
+  if (stream_.fail()) Fail("cannot write the ", errno);
+}
+
+int ReplacingFile::Replace() {
+  if (rename(tempPath_.c_str(), path_.c_str()) != 0) return errno;
+  replaced_ = true;
+  pendingTemporary[0] = '\0';
+  return 0;
+}
+
+void ReplacingFile::Commit() {
+  Close();
+  SignalGuard guard;
+  if (const int error = Replace()) Fail("cannot replace the ", error);
+}
+
+OutputFiles::OutputFiles(std::string resultsPath, std::string reportPath)
+    : resultsPath_(std::move(resultsPath)), reportPath_(std::move(reportPath)) {
+  {
+    // No interruption between creating a file and remembering to remove it.
+    SignalGuard guard;
+    struct stat before;
+    resultsCreated_ = stat(resultsPath_.c_str(), &before) != 0;
+    resultsFd_ = open(resultsPath_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (resultsFd_ < 0) Fail(resultsPath_, "cannot open the results file", errno);
+    if (resultsCreated_) Remember(pendingResults, resultsPath_);
+  }
+  try {
+    report_.emplace(reportPath_, "cluster report");
+  } catch (...) {
     Discard();
-    Fail(tempPath_, "cannot write the cluster report", error);
+    throw;
   }
 }
 
@@ -108,14 +153,12 @@ OutputFiles::~OutputFiles() {
 }
 
 void OutputFiles::Discard() {
-  if (report_.is_open()) report_.close();
-  if (!tempPath_.empty()) unlink(tempPath_.c_str());
   if (resultsFd_ >= 0) {
     if (resultsCreated_) unlink(resultsPath_.c_str());
     close(resultsFd_);
     resultsFd_ = -1;
   }
-  pendingReport[0] = pendingResults[0] = '\0';
+  pendingResults[0] = '\0';
 }
 
 // Cuts the results file back to its size before the run, so that it holds
@@ -125,15 +168,10 @@ void OutputFiles::FailAndTakeBack(const std::string& path, const char* what, int
   Fail(path, what, error);
 }
 
-void OutputFiles::CheckReport() {
-  if (!report_) Fail(reportPath_, "cannot write the cluster report", errno ? errno : EIO);
-}
+void OutputFiles::CheckReport() { report_->Check(); }
 
 void OutputFiles::Commit(const std::string& resultsBlock) {
-  report_.flush();
-  CheckReport();
-  report_.close();
-  if (report_.fail()) Fail(reportPath_, "cannot write the cluster report", errno ? errno : EIO);
+  report_->Close();
 
   SignalGuard guard;
   // Another run appending to the same file waits, so a block taken back is
@@ -148,10 +186,9 @@ void OutputFiles::Commit(const std::string& resultsBlock) {
     if (n <= 0) FailAndTakeBack(resultsPath_, "cannot write the results file", n < 0 ? errno : EIO);
     written += static_cast<std::size_t>(n);
   }
-  if (rename(tempPath_.c_str(), reportPath_.c_str()) != 0)
-    FailAndTakeBack(reportPath_, "cannot replace the cluster report", errno);
+  if (const int error = report_->Replace()) FailAndTakeBack(reportPath_, "cannot replace the cluster report", error);
   close(resultsFd_);
   resultsFd_ = -1;
   committed_ = true;
-  pendingReport[0] = pendingResults[0] = '\0';
+  pendingResults[0] = '\0';
 }

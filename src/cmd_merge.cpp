@@ -1,0 +1,118 @@
+// veltrane merge: the part files of a data set, in any order, put together
+// into the cluster report and results block of one whole run.
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <system_error>
+
+#include "commands.h"
+#include "options.h"
+#include "output_files.h"
+#include "part_file.h"
+#include "scan.h"
+#include "text.h"
+
+namespace {
+
+struct NamedPart {
+  std::string path;
+  Part part;
+};
+
+std::vector<NamedPart> ReadParts(const std::vector<std::string>& paths) {
+  std::vector<NamedPart> parts;
+  for (const std::string& path : paths) {
+    std::ifstream in = OpenInputFile(path, "part file");
+    parts.push_back({path, ReadPartFile(in, path)});
+  }
+  return parts;
+}
+
+// What differs between the inputs of two parts, or nothing when they match.
+std::string Difference(const PartInputs& a, const PartInputs& b) {
+  if (a.quantitative != b.quantitative) return "a scan in another mode";
+  if (a.data != b.data) return "a scan of other data";
+  if (a.parameters != b.parameters) return "a scan with other parameters";
+  if (a.intervals != b.intervals) return "a scan with other marker intervals";
+  if (!(a == b)) return "a scan of another data set";
+  return "";
+}
+
+void CheckSameInputs(const std::vector<NamedPart>& parts) {
+  for (const NamedPart& p : parts) {
+    const std::string difference = Difference(p.part.inputs, parts.front().part.inputs);
+    if (!difference.empty()) throw RunError(p.path + ": " + difference + " than " + parts.front().path);
+  }
+}
+
+std::string Positions(int first, int last) {
+  return first == last ? "position " + std::to_string(first)
+                       : "positions " + std::to_string(first) + " to " + std::to_string(last);
+}
+
+// Puts the parts in position order and checks that they hold every position
+// once. Parts of no position fit anywhere.
+void SortAndCheckCoverage(std::vector<NamedPart>& parts) {
+  std::stable_sort(parts.begin(), parts.end(), [](const NamedPart& a, const NamedPart& b) {
+    return std::pair(a.part.from, a.part.to) < std::pair(b.part.from, b.part.to);
+  });
+  int covered = 0;
+  const NamedPart* previous = nullptr;
+  for (const NamedPart& p : parts) {
+    if (p.part.from == p.part.to) continue;
+    if (p.part.from > covered)
+      throw RunError(p.path + ": no part holds " + Positions(covered, p.part.from - 1) +
+                     ", just before this part's positions: a part is missing");
+    if (p.part.from < covered)
+      throw RunError(p.path + ": " + Positions(p.part.from, std::min(p.part.to, covered) - 1) + " are also in " +
+                     previous->path + ": the parts overlap");
+    covered = p.part.to;
+    previous = &p;
+  }
+  const int markers = parts.front().part.inputs.markers;
+  if (covered < markers)
+    throw RunError((previous ? previous->path : parts.back().path) + ": no part holds " +
+                   Positions(covered, markers - 1) + ", after this part's positions: a part is missing");
+}
+
+void MakeFolder(const std::string& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) throw RunError(dir + ": cannot make the folder: " + error.message());
+}
+
+}  // namespace
+
+int MergeCommand(int argc, char** argv) {
+  CommandLine cl("merge", "--out DIR PART...",
+                 "Puts the part files of one data set (from 'veltrane part'), given in any order, together\n"
+                 "into DIR/output and DIR/results: the cluster report and the results block of one whole\n"
+                 "run, byte for byte. As in the classic run, the results block is appended to DIR/results.\n"
+                 "Parts that miss or repeat positions, or come from other data or parameters, are refused.",
+                 {{"out", "DIR", "the folder that receives 'output' and 'results' (made if missing)"}});
+  cl.AcceptOperands();
+  if (!cl.Parse(argc, argv)) return 0;
+  const std::string dir = cl.Required("out");
+  if (cl.Operands().empty()) cl.Fail("no part file given");
+
+  std::vector<NamedPart> parts = ReadParts(cl.Operands());
+  CheckSameInputs(parts);
+  SortAndCheckCoverage(parts);
+  const PartInputs& inputs = parts.front().part.inputs;
+  ScanTally tally = parts.front().part.tally;
+  for (std::size_t i = 1; i < parts.size(); i++) tally.Merge(parts[i].part.tally);
+
+  MakeFolder(dir);
+  InstallInterruptCleanup();
+  OutputFiles files(dir + "/results", dir + "/output");
+  std::string results = ResultsHeader(inputs.quantitative);
+  for (const NamedPart& p : parts) {
+    files.Report() << p.part.report;
+    results += p.part.results;
+  }
+  files.CheckReport();
+  files.Commit(results + SummaryLines(inputs.quantitative, inputs.haplotypes, tally));
+  if (!cl.Quiet())
+    for (const std::string& warning : ScanWarnings(tally)) std::fprintf(stderr, "veltrane: warning: %s\n", warning.c_str());
+  return 0;
+}

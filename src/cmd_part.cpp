@@ -1,0 +1,118 @@
+// veltrane part: the scan of a row of positions, written as a part file for
+// veltrane merge. It reads and prepares the whole data set, so that the
+// imputation, the replicate shuffles and the genetic distances are those of
+// a whole run.
+#include <algorithm>
+#include <sstream>
+
+#include "commands.h"
+#include "options.h"
+#include "output_files.h"
+#include "part_file.h"
+#include "progress.h"
+#include "scan.h"
+#include "text.h"
+
+namespace {
+
+struct PositionRange {
+  int from = 0, to = 0;
+};
+
+CommandLine PartCommandLine() {
+  return CommandLine(
+      "part", "--data FILE --params FILE [--intervals FILE] [--mode s|q] (--from A --to B | --chunk K --chunks N) --out FILE",
+      "Scans the positions A to B-1 (numbered from 0, as in the results file), or the K-th of N\n"
+      "chunks of even size, and writes a part file. 'veltrane merge' puts the part files of all\n"
+      "positions together into the 'output' and results block of one whole run.",
+      {{"data", "FILE", "the haplotype data file"},
+       {"params", "FILE", "the parameter file"},
+       {"intervals", "FILE", "the marker-interval file (optional, as in the classic run)"},
+       {"mode", "s|q", "s: case-control (default), q: quantitative trait"},
+       {"from", "A", "first position of the part (default 0)"},
+       {"to", "B", "the position after the last (default: the number of markers)"},
+       {"chunk", "K", "the chunk to scan, from 1 to N"},
+       {"chunks", "N", "the number of chunks the positions are split into"},
+       {"out", "FILE", "the part file to write"}});
+}
+
+ScanRequest RequestOf(const CommandLine& cl) {
+  ScanRequest request;
+  const std::string mode = cl.Value("mode", "s");
+  if (mode != "s" && mode != "q") cl.Fail("--mode takes 's' or 'q', not " + Quoted(mode));
+  request.quantitative = mode == "q";
+  request.dataFile = cl.Required("data");
+  request.parameterFile = cl.Required("params");
+  if (cl.Has("intervals")) request.intervalFile = cl.Value("intervals");
+  request.threads = cl.Threads();
+  request.quiet = cl.Quiet();
+  return request;
+}
+
+// Checks the choice of positions before any file is read.
+void CheckRangeOptions(const CommandLine& cl) {
+  const bool byChunk = cl.Has("chunk") || cl.Has("chunks");
+  if (byChunk && (cl.Has("from") || cl.Has("to"))) cl.Fail("give --from and --to, or --chunk and --chunks, not both");
+  if (!byChunk) return;
+  const int k = cl.Integer("chunk", 0), n = cl.Integer("chunks", 0);
+  if (n < 1 || k < 1 || k > n) cl.Fail("--chunk K --chunks N need 1 <= K <= N");
+}
+
+PositionRange RangeOf(const CommandLine& cl, int markers, const std::string& dataFile) {
+  if (cl.Has("chunk")) {
+    const long long k = cl.Integer("chunk", 1), n = cl.Integer("chunks", 1);
+    return {static_cast<int>((k - 1) * markers / n), static_cast<int>(k * markers / n)};
+  }
+  const PositionRange range{cl.Integer("from", 0), cl.Integer("to", markers)};
+  const std::string markersOf = dataFile + " has " + std::to_string(markers) + " markers, positions 0 to " +
+                                std::to_string(markers - 1) + "; --to " + std::to_string(markers) + " ends at the last";
+  if (range.from < 0 || range.from > markers)
+    throw RunError("--from " + std::to_string(range.from) + " is not a position (" + markersOf + ")");
+  if (range.to > markers) throw RunError("--to " + std::to_string(range.to) + " is past the end (" + markersOf + ")");
+  if (range.to < range.from)
+    throw RunError("--to " + std::to_string(range.to) + " is before --from " + std::to_string(range.from));
+  return range;
+}
+
+PartInputs InputsOf(const ScanRequest& request, const CDataPoints& ds) {
+  PartInputs inputs;
+  inputs.quantitative = request.quantitative;
+  inputs.data = FileChecksum(request.dataFile, "data file");
+  inputs.parameters = FileChecksum(request.parameterFile, "parameter file");
+  if (request.intervalFile) inputs.intervals = FileChecksum(*request.intervalFile, "marker-interval file");
+  inputs.markers = ds.dim;
+  inputs.haplotypes = ds.num;
+  inputs.replicates = std::max(ds.permutationTimes, 0);
+  return inputs;
+}
+
+}  // namespace
+
+int PartCommand(int argc, char** argv) {
+  CommandLine cl = PartCommandLine();
+  if (!cl.Parse(argc, argv)) return 0;
+  const ScanRequest request = RequestOf(cl);
+  const std::string out = cl.Required("out");
+  CheckRangeOptions(cl);
+
+  CDataPoints ds;
+  LoadInputs(ds, request);
+  Part part;
+  const PositionRange range = RangeOf(cl, ds.dim, request.dataFile);
+  part.from = range.from;
+  part.to = range.to;
+  part.inputs = InputsOf(request, ds);
+  InstallInterruptCleanup();
+  ReplacingFile file(out, "part file");
+  Prepare(ds);
+
+  std::ostringstream report, results;
+  Progress progress("positions", part.to - part.from, !request.quiet);
+  part.tally = ScanPositions(ds, part.from, part.to, report, results,
+                             [&](int pos) { progress.Update(pos + 1 - part.from); });
+  part.report = report.str();
+  part.results = results.str();
+  WritePart(file.Stream(), part);
+  file.Commit();
+  return 0;
+}

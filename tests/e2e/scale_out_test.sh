@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# Scaling out: part files, merged, give the files of one whole run.
+#
+#   scale_out_test.sh path/to/veltrane
+#
+# 1. Every reference case that runs cleanly (tests/golden, tests/e2e/cases) is
+#    scanned in three chunks, handed to the merge in reverse order: the merged
+#    report, results block and warnings must be the case's expected ones.
+# 2. The workflow scans a slice of chr20-cc (tests/data/chr20-slice: 300
+#    haplotypes, 100 markers, 5 replicates) in 4 chunks: OUT/output and
+#    OUT/results must be those of a classic run, byte for byte.
+# 3. Each refusal of the merge ends with exit status 1, one line naming the
+#    part file at fault, and nothing written.
+source "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+slice="$top/tests/data/chr20-slice"
+norm() { sed -e 's/-nan/nan/g' "$1"; }
+
+same_file() {  # expected actual what
+  if [ ! -f "$2" ]; then
+    fail "no $3 written"
+  elif ! cmp -s <(norm "$1") <(norm "$2"); then
+    fail "$3 differs from one whole run:"
+    diff <(norm "$1") <(norm "$2") | head -n 6 | sed 's/^/    /'
+  fi
+}
+
+# ---- 1. reference cases in three chunks ----
+for case_dir in "$top"/tests/golden/case* "$here"/cases/*; do
+  [ "$(cat "$case_dir/expected/exit-status" 2> /dev/null)" = 0 ] && [ ! -f "$case_dir/runs" ] || continue
+  read -r -a args < "$case_dir/args"
+  begin_case "chunks-$(basename "$case_dir")"
+  cp -r "$case_dir"/input/. "$dir"/
+  mode=${args[0]:1:1}
+  intervals=()
+  [ ${#args[@]} -eq 4 ] && intervals=(--intervals "${args[3]}")
+  for k in 1 2 3; do
+    (cd "$dir" && "$bin" part --mode "$mode" --data "${args[1]}" --params "${args[2]}" "${intervals[@]}" \
+      --chunk $k --chunks 3 --out $k.part) || fail "part $k of 3 failed"
+  done
+  (cd "$dir" && "$bin" merge --out merged 3.part 2.part 1.part > /dev/null 2> merge.stderr) || fail "the merge failed"
+  same_file "$case_dir/expected/output" "$dir/merged/output" "the report"
+  same_file "$case_dir/expected/results" "$dir/merged/results" "the results block"
+  [ -f "$case_dir/expected/stderr" ] && same_file "$case_dir/expected/stderr" "$dir/merge.stderr" "the warnings"
+  end_case
+done
+
+# ---- 2. the workflow on a real slice ----
+begin_case workflow-chr20-slice
+cp "$slice"/* "$dir"/
+rm "$dir/output" "$dir/data.txt-results"
+(cd "$dir" && "$bin" -s data.txt params.txt intervals.txt) || fail "the classic run failed"
+(cd "$dir" && PATH="$(dirname "$bin"):$PATH" snakemake --quiet --cores 2 --snakefile "$top/workflow/Snakefile" \
+  --config data="$slice" mode=s chunks=4 out=OUT > snakemake.log 2>&1) || { fail "the workflow failed:"; tail -n 20 "$dir/snakemake.log"; }
+[ "$(ls "$dir/OUT/parts" 2> /dev/null | wc -l)" -eq 4 ] || fail "expected 4 part files in OUT/parts"
+cmp -s "$dir/output" "$dir/OUT/output" || fail "OUT/output differs from the classic run's output"
+cmp -s "$dir/data.txt-results" "$dir/OUT/results" || fail "OUT/results differs from the classic run's results"
+end_case
+
+# ---- 3. refusals ----
+# Parts of the slice: positions 0-39 (early), 40-69 (middle), 70-99 (late),
+# 30-49 (overlap), and 40-69 of other data, parameters and intervals.
+parts="$work/parts"
+mkdir -p "$parts/other-data" "$parts/other-params" "$parts/other-intervals"
+cp "$slice"/* "$parts"/
+for variant in other-data other-params other-intervals; do cp "$slice"/* "$parts/$variant"/; done
+sed -i '2s/\t\([12]\)$/\t3/' "$parts/other-data/data.txt"
+sed -i 's/^permutations.*/permutations\t4/' "$parts/other-params/params.txt"
+sed -i 's/^[^\t]*/0.5/' "$parts/other-intervals/intervals.txt"
+make_part() {  # folder from to name
+  (cd "$1" && "$bin" part --data data.txt --params params.txt --intervals intervals.txt --from "$2" --to "$3" \
+    --out "$parts/$4.part") || fail_extra "veltrane part $4 failed"
+}
+make_part "$parts" 0 40 early
+make_part "$parts" 40 70 middle
+make_part "$parts" 70 100 late
+make_part "$parts" 30 50 overlap
+for variant in other-data other-params other-intervals; do make_part "$parts/$variant" 40 70 "$variant"; done
+cp "$parts/middle.part" "$parts/damaged.part"
+printf 'X' | dd of="$parts/damaged.part" bs=1 seek=2000 conv=notrunc status=none
+head -c 3000 "$parts/middle.part" > "$parts/truncated.part"
+
+refuse() {  # name 'text the message must hold' part-name...
+  begin_case "refuse-$1"
+  local files=()
+  for name in "${@:3}"; do files+=("$parts/$name"); done
+  check_refusal "$2" "$bin" merge --out merged "${files[@]}"
+  end_case
+}
+refuse missing-middle   "late.part: no part holds positions 40 to 69"   early.part late.part
+refuse missing-first    "middle.part: no part holds positions 0 to 39"  late.part middle.part
+refuse missing-last     "middle.part: no part holds positions 70 to 99" middle.part early.part
+refuse overlap          "overlap.part: positions 30 to 39 are also in"  early.part overlap.part middle.part late.part
+refuse twice            "middle.part: positions 40 to 69 are also in"   early.part middle.part middle.part late.part
+refuse other-data       "other-data.part: a scan of other data"         early.part other-data.part late.part
+refuse other-params     "other-params.part: a scan with other parameters" early.part other-params.part late.part
+refuse other-intervals  "other-intervals.part: a scan with other marker intervals" early.part other-intervals.part late.part
+refuse damaged          "damaged.part:"                                 early.part damaged.part late.part
+refuse truncated        "truncated.part:"                               early.part truncated.part late.part
+refuse not-a-part       "data.txt:1: not a veltrane part file"          early.part data.txt late.part
+refuse no-such-file     "absent.part"                                   early.part absent.part late.part
+finish
