@@ -109,7 +109,7 @@ int PartCommand(int argc, char** argv) {
   std::ostringstream report, results;
   Progress progress("positions", part.to - part.from, !request.quiet);
   part.tally = ScanPositions(ds, part.from, part.to, report, results,
-                             [&](int pos) { progress.Update(pos + 1 - part.from); });
+                             [&](int pos) { progress.Update(pos + 1 - part.from); }, request.threads);
   part.report = report.str();
   part.results = results.str();
   WritePart(file.Stream(), part);
