@@ -36,10 +36,11 @@ class CommandLine {
   bool Quiet() const { return Has("quiet"); }
   // The thread count asked for; 0 for the default.
   int Threads() const;
+  // Raises the UsageError "command: what (see 'veltrane command --help')".
+  [[noreturn]] void Fail(const std::string& what) const;
 
  private:
   const OptionSpec* Find(std::string_view name) const;
-  [[noreturn]] void Fail(const std::string& what) const;
   void PrintHelp() const;
 
   std::string command_, synopsis_, about_;
