@@ -7,3 +7,9 @@
 // veltrane -s|-q datafile parameterfile [intervalfile]: takes the whole
 // command line, program name included.
 int ClassicCommand(int argc, char** argv);
+
+// From a phased VCF/BCF: convert writes the files of a classic run, run
+// converts, scans and reports in one go, plot draws a results file.
+int ConvertCommand(int argc, char** argv);
+int RunCommand(int argc, char** argv);
+int PlotCommand(int argc, char** argv);
