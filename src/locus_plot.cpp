@@ -11,7 +11,7 @@ namespace {
 
 // Canvas and plot area, in SVG units.
 constexpr double kWidth = 960, kHeight = 580;
-constexpr double kLeft = 76, kRight = kWidth - 28, kTop = 96, kBottom = kHeight - 110;
+constexpr double kLeft = 76, kRight = kWidth - 28, kTop = 112, kBottom = kHeight - 110;
 
 struct Series {
   std::string label, colour;
@@ -144,7 +144,7 @@ void DrawSeries(std::ostream& svg, const Series& series, const std::vector<doubl
     svg << "<path fill=\"none\" stroke=\"" << series.colour << "\" stroke-opacity=\"0.45\" stroke-width=\"1\" "
         << "stroke-linejoin=\"round\" d=\"" << line.str() << "\"/>\n";
   svg << "<path fill=\"none\" stroke=\"" << series.colour << "\" stroke-linecap=\"round\" stroke-width=\""
-      << (series.line ? "3.2" : "4.5\" stroke-opacity=\"0.85") << "\" d=\"" << dots.str() << "\"/>\n";
+      << (series.line ? "3.6" : "4.5\" stroke-opacity=\"0.85") << "\" d=\"" << dots.str() << "\"/>\n";
 }
 
 // A dashed line at a best marker, labelled at the top, away from the nearer edge.
@@ -170,8 +170,8 @@ void DrawLegend(std::ostream& svg, const std::vector<Series>& series, int clampe
   svg << "<path d=\"M" << x << ' ' << y - 4 << "h22\" stroke=\"#555\" stroke-dasharray=\"6 4\"/>\n"
       << Axes::Text(x + 28, y, "best marker", "start");
   if (clamped > 0)
-    svg << Axes::Text(kLeft, y + 20, std::to_string(clamped) + " values of p = 0 (or beyond the axis) are drawn at the top",
-                      "start");
+    svg << Axes::Text(kLeft, y + 20, std::to_string(clamped) + (clamped == 1 ? " value" : " values") +
+                                         " of p = 0 drawn at the top of the axis", "start");
   svg << "</g>\n";
 }
 
@@ -200,7 +200,7 @@ std::string PermutationText(double p, std::optional<int> permutations) {
   if (permutations && *permutations <= 0) return "no permutation test";
   if (p > 0 || !std::isfinite(p)) return "permutation p = " + Rounded(p);
   if (permutations) return "permutation p < " + Rounded(1.0 / *permutations) + " (" + std::to_string(*permutations) + " replicates)";
-  return "permutation p = 0 (below 1/replicates, or no permutation test)";
+  return "permutation p = 0 (< 1/replicates, or none run)";
 }
 
 std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, std::optional<int> permutations) {
@@ -229,9 +229,11 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   axes.Draw(svg, markers ? "Position on chromosome " + markers->front().chrom + " (Mb)" : "Marker (index in the results file)");
   for (const Series& s : series) DrawSeries(svg, s, x, axes);
   // The cluster's best marker in its colour; single-marker bests in theirs.
-  MarkBest(svg, axes.X(x[best[0].marker]), "cluster best", series.back().colour, 0);
+  MarkBest(svg, axes.X(x[best[0].marker]), "best cluster", series.back().colour, 0);
+  const std::string prefix = "single-marker ";
   for (std::size_t b = 1; b < best.size(); b++)
-    MarkBest(svg, axes.X(x[best[b].marker]), "single-marker best", series[b - 1].colour, static_cast<int>(b));
+    MarkBest(svg, axes.X(x[best[b].marker]), "best " + best[b].statistic.substr(prefix.size()), series[b - 1].colour,
+             static_cast<int>(b));
   DrawLegend(svg, series, clamped);
   svg << "</svg>\n";
   return svg.str();
