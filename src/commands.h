@@ -11,3 +11,9 @@ int ClassicCommand(int argc, char** argv);
 int PartCommand(int argc, char** argv);
 // veltrane merge: part files put together into the files of one whole run.
 int MergeCommand(int argc, char** argv);
+
+// From a phased VCF/BCF: convert writes the files of a classic run, run
+// converts, scans and reports in one go, plot draws a results file.
+int ConvertCommand(int argc, char** argv);
+int RunCommand(int argc, char** argv);
+int PlotCommand(int argc, char** argv);

@@ -20,6 +20,9 @@ struct Command {
 
 // One row per command; each lives in its own cmd_*.cpp file.
 const std::vector<Command> kCommands = {
+    {"convert", ConvertCommand, "a phased VCF/BCF, phenotypes and a genetic map to the files of a classic run"},
+    {"run", RunCommand, "convert, scan, and write a table, a summary and a locus plot, in one go"},
+    {"plot", PlotCommand, "the locus plot of a results file"},
     {"part", PartCommand, "scan a row of positions into a part file, for a cluster or workflow"},
     {"merge", MergeCommand, "put part files together into the files of one whole run"},
 };

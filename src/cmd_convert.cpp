@@ -1,0 +1,34 @@
+// veltrane convert: a phased VCF/BCF, phenotypes and genetic positions to the
+// data, interval and marker files of a classic run.
+#include <cstdio>
+
+#include "commands.h"
+#include "conversion.h"
+#include "marker_table.h"
+#include "whole_files.h"
+
+int ConvertCommand(int argc, char** argv) {
+  std::vector<OptionSpec> options = ConvertOptionSpecs();
+  options.push_back({"out", "PREFIX", "writes PREFIX.data.txt, PREFIX.intervals.txt and PREFIX.markers.tsv"});
+  CommandLine line("convert", "--vcf FILE --pheno FILE [options] --out PREFIX",
+                   "Converts phased genotypes and phenotypes to the data file, the marker-interval file (cM) and "
+                   "the marker table\nof a classic run (veltrane -s|-q PREFIX.data.txt params.txt "
+                   "PREFIX.intervals.txt).",
+                   options);
+  if (!line.Parse(argc, argv)) return 0;
+  const ConvertOptions convert = ReadConvertOptions(line);
+  const std::string prefix = line.Required("out");
+  const Conversion conversion = Convert(convert);
+
+  WholeFiles files;
+  files.Add(prefix + ".data.txt", [&](std::ostream& out) { WriteDataFile(conversion, out); });
+  files.Add(prefix + ".intervals.txt", [&](std::ostream& out) { WriteIntervals(conversion, out); });
+  files.Add(prefix + ".markers.tsv", [&](std::ostream& out) { WriteMarkerTable(MarkerTableOf(conversion), out); });
+  files.Commit();
+  if (!line.Quiet()) {
+    std::fprintf(stderr, "veltrane: %zu markers of %zu individuals\n", conversion.genotypes.markers.size(),
+                 conversion.genotypes.samples.size());
+    for (const std::string& note : ConversionNotes(conversion)) std::fprintf(stderr, "veltrane: left out %s\n", note.c_str());
+  }
+  return 0;
+}

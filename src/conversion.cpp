@@ -1,0 +1,176 @@
+#include "conversion.h"
+
+#include <cmath>
+#include <cstdio>
+#include <ostream>
+#include <sstream>
+
+#include "genetic_map.h"
+#include "phenotypes.h"
+#include "text.h"
+
+namespace {
+
+std::string Site(const Marker& marker) { return marker.chrom + ":" + std::to_string(marker.pos); }
+
+long long MicroCm(double cm) { return std::llround(cm * 1e6); }
+
+// Genetic positions from the map, the rate or INFO/CM, in that order of preference.
+std::vector<long long> GeneticPositions(const ConvertOptions& options, const std::vector<Marker>& markers,
+                                        std::string& from) {
+  std::vector<long long> positions;
+  if (!options.geneticMap.empty()) {
+    std::istringstream text(ReadMaybeGzipped(options.geneticMap, "genetic map"));
+    const GeneticMap map = ReadGeneticMap(text, options.geneticMap, markers.front().chrom);
+    for (const Marker& m : markers) positions.push_back(MicroCm(map.CentiMorgans(m.pos)));
+    from = "the genetic map " + options.geneticMap;
+  } else if (options.cmPerMb) {
+    for (const Marker& m : markers) positions.push_back(MicroCm(*options.cmPerMb * m.pos / 1e6));
+    from = CentiMorgans(MicroCm(*options.cmPerMb)) + " cM per Mb";
+  } else {
+    for (const Marker& m : markers) {
+      if (!m.infoCm)
+        throw RunError(options.vcf + ": " + Site(m) +
+                       ": no genetic position (INFO/CM); give --genetic-map FILE or --cm-per-mb R");
+      positions.push_back(MicroCm(*m.infoCm));
+    }
+    from = "INFO/CM of " + options.vcf;
+  }
+  for (std::size_t k = 1; k < positions.size(); k++)
+    if (positions[k] < positions[k - 1])
+      throw RunError(options.vcf + ": " + Site(markers[k]) + ": genetic position " + CentiMorgans(positions[k]) +
+                     " cM is below the " + CentiMorgans(positions[k - 1]) + " cM of " + Site(markers[k - 1]));
+  return positions;
+}
+
+std::string Plural(long count, const std::string& what) {
+  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+}  // namespace
+
+std::vector<OptionSpec> ConvertOptionSpecs() {
+  return {
+      {"vcf", "FILE", "phased genotypes: VCF, bgzipped VCF or BCF"},
+      {"pheno", "FILE", "phenotypes: PLINK .fam, or a table with a header line #IID ..."},
+      {"mode", "s|q", "s: case-control (1 control, 2 case), q: quantitative trait (default s)"},
+      {"pheno-name", "NAME", "the phenotype column of a table (default: the first after the ids)"},
+      {"genetic-map", "FILE", "genetic map (pos chr cM, PLINK .map or HapMap; may be gzipped)"},
+      {"cm-per-mb", "R", "genetic positions at a uniform R cM per Mb (default: INFO/CM of the VCF)"},
+      {"region", "CHROM:FROM-TO", "only the records of this region (through the index when there is one)"},
+      {"snps-only", nullptr, "only SNPs (single-base REF and ALT)"},
+      {"min-maf", "F", "only markers with a minor-allele frequency of at least F"},
+      {"include-ids", "FILE", "only the marker IDs listed in FILE, one per line"},
+  };
+}
+
+ConvertOptions ReadConvertOptions(const CommandLine& line) {
+  ConvertOptions options;
+  options.vcf = line.Required("vcf");
+  options.pheno = line.Required("pheno");
+  const std::string mode = line.Value("mode", "s");
+  if (mode != "s" && mode != "q") line.Fail("--mode takes s or q, not " + Quoted(mode));
+  options.quantitative = mode == "q";
+  options.phenoName = line.Value("pheno-name");
+  options.geneticMap = line.Value("genetic-map");
+  options.includeIds = line.Value("include-ids");
+  if (line.Has("genetic-map") && line.Has("cm-per-mb")) line.Fail("give --genetic-map or --cm-per-mb, not both");
+  if (line.Has("cm-per-mb")) {
+    options.cmPerMb = line.Number("cm-per-mb", 0);
+    if (*options.cmPerMb < 0) line.Fail("--cm-per-mb must not be negative");
+  }
+  if (line.Has("region")) {
+    options.filters.region = ParseRegion(line.Value("region"));
+    if (!options.filters.region) line.Fail("--region takes CHROM or CHROM:FROM-TO, not " + Quoted(line.Value("region")));
+  }
+  options.filters.snpsOnly = line.Has("snps-only");
+  options.filters.minMaf = line.Number("min-maf", 0);
+  if (options.filters.minMaf < 0 || options.filters.minMaf > 0.5) line.Fail("--min-maf takes a number from 0 to 0.5");
+  options.showProgress = !line.Quiet();
+  return options;
+}
+
+Conversion Convert(const ConvertOptions& options) {
+  Conversion conversion;
+  conversion.quantitative = options.quantitative;
+  std::ifstream phenoFile = OpenInputFile(options.pheno, "phenotype file");
+  const Phenotypes phenotypes = ReadPhenotypes(phenoFile, options.pheno, options.quantitative, options.phenoName);
+  std::unordered_set<std::string> ids;
+  VcfFilters filters = options.filters;
+  if (!options.includeIds.empty()) {
+    std::ifstream idFile = OpenInputFile(options.includeIds, "marker ID list");
+    ids = ReadMarkerIds(idFile, options.includeIds);
+    filters.ids = &ids;
+  }
+  conversion.genotypes = ReadVcf(options.vcf, filters, [&](const std::string& sample) {
+    return phenotypes.values.count(sample) > 0;
+  }, options.showProgress);
+  const Genotypes& genotypes = conversion.genotypes;
+  if (genotypes.samples.empty())
+    throw RunError(options.vcf + ": none of its " + std::to_string(genotypes.samplesInFile) +
+                   " samples has a phenotype in " + options.pheno);
+  if (genotypes.markers.empty()) throw RunError(options.vcf + ": no record is left to convert after the filters");
+
+  conversion.microCm = GeneticPositions(options, genotypes.markers, conversion.positionsFrom);
+  for (const std::string& sample : genotypes.samples) {
+    conversion.phenotypes.push_back(phenotypes.values.at(sample));
+    (conversion.phenotypes.back() == "a" ? conversion.cases : conversion.controls)++;
+  }
+  conversion.phenotypeColumn = phenotypes.column + " of " + options.pheno;
+  conversion.missingPhenotype = phenotypes.missing;
+  conversion.absentSamples = static_cast<int>(phenotypes.values.size() - genotypes.samples.size());
+  return conversion;
+}
+
+void WriteDataFile(const Conversion& conversion, std::ostream& out) {
+  const std::size_t markers = conversion.genotypes.markers.size();
+  out << "ID\tStatus";
+  for (std::size_t k = 1; k <= markers; k++) out << '\t' << k;
+  out << '\n';
+  std::string line;
+  for (std::size_t h = 0; h < 2 * conversion.genotypes.samples.size(); h++) {
+    line = std::to_string(h / 2 + 1) + '\t' + conversion.phenotypes[h / 2];
+    for (const std::vector<std::uint8_t>& alt : conversion.genotypes.alt) {
+      line += '\t';
+      line += alt[h] ? '2' : '1';
+    }
+    line += '\n';
+    out << line;
+  }
+}
+
+void WriteIntervals(const Conversion& conversion, std::ostream& out) {
+  const std::vector<long long>& cm = conversion.microCm;
+  for (std::size_t k = 1; k < cm.size(); k++) out << (k > 1 ? "\t" : "") << CentiMorgans(cm[k] - cm[k - 1]);
+  out << '\n';
+}
+
+std::string CentiMorgans(long long microCm) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s%lld.%06lld", microCm < 0 ? "-" : "", std::llabs(microCm) / 1000000,
+                std::llabs(microCm) % 1000000);
+  std::string shown = text;
+  shown.erase(shown.find_last_not_of('0') + 1);
+  if (shown.back() == '.') shown.pop_back();
+  return shown;
+}
+
+std::vector<std::string> ConversionNotes(const Conversion& conversion) {
+  const Genotypes& g = conversion.genotypes;
+  const SkippedRecords& s = g.skipped;
+  std::vector<std::string> notes;
+  auto note = [&notes](long count, const std::string& what) {
+    if (count > 0) notes.push_back(what);
+  };
+  note(s.noAlt, Plural(s.noAlt, "record") + " without an ALT allele");
+  note(s.multiAllelic, Plural(s.multiAllelic, "multi-allelic record"));
+  note(s.notSnp, Plural(s.notSnp, "record") + " other than SNPs (--snps-only)");
+  note(s.notListed, Plural(s.notListed, "record") + " whose ID is not listed (--include-ids)");
+  note(s.rare, Plural(s.rare, "record") + " below the minor-allele frequency (--min-maf)");
+  const long unphenotyped = g.samplesInFile - static_cast<long>(g.samples.size());
+  note(unphenotyped, Plural(unphenotyped, "VCF sample") + " without a phenotype");
+  note(conversion.missingPhenotype,
+       Plural(conversion.missingPhenotype, "sample") + " of the phenotype file with a missing phenotype");
+  note(conversion.absentSamples, Plural(conversion.absentSamples, "sample") + " with a phenotype but not in the VCF");
+  return notes;
+}

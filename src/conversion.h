@@ -1,0 +1,49 @@
+// From a phased VCF/BCF, a phenotype file and genetic positions to the
+// haplotype data file, the marker-interval file and the marker table of a
+// classic run. Shared by the convert and run commands.
+#pragma once
+
+#include <iosfwd>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "options.h"
+#include "vcf_reader.h"
+
+struct ConvertOptions {
+  std::string vcf, pheno, phenoName, geneticMap, includeIds;
+  bool quantitative = false;
+  std::optional<double> cmPerMb;
+  VcfFilters filters;
+  bool showProgress = true;
+};
+
+// The input options of convert and run.
+std::vector<OptionSpec> ConvertOptionSpecs();
+// Reads them from a parsed command line; a value out of range is a UsageError.
+ConvertOptions ReadConvertOptions(const CommandLine& line);
+
+struct Conversion {
+  bool quantitative = false;
+  Genotypes genotypes;
+  std::vector<std::string> phenotypes;  // per kept sample: its data-file field
+  std::vector<long long> microCm;       // per marker: genetic position in millionths of a cM
+  std::string positionsFrom;            // where the genetic positions came from, for people
+  std::string phenotypeColumn;          // where the phenotypes came from, for people
+  int missingPhenotype = 0;             // samples of the phenotype file without a phenotype
+  int absentSamples = 0;                // samples with a phenotype that the VCF lacks
+  int cases = 0, controls = 0;          // individuals, in case-control mode
+};
+
+// Reads and checks every input. Raises a RunError for a bad input.
+Conversion Convert(const ConvertOptions& options);
+
+void WriteDataFile(const Conversion& conversion, std::ostream& out);
+void WriteIntervals(const Conversion& conversion, std::ostream& out);
+
+// A genetic position or distance in cM: "7.10763" for 7107630 millionths.
+std::string CentiMorgans(long long microCm);
+
+// What was converted and what was left out and why, one line each.
+std::vector<std::string> ConversionNotes(const Conversion& conversion);

@@ -1,0 +1,62 @@
+// Phased diploid genotypes from a VCF, bgzipped VCF or BCF file (read with
+// htslib), as a row of biallelic markers on one chromosome.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <limits>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+struct Marker {
+  std::string chrom;
+  long long pos = 0;
+  std::string id, ref, alt;
+  std::optional<double> infoCm;  // INFO/CM, when the record has it
+  int altCount = 0;              // haplotypes carrying ALT
+};
+
+// CHROM, or CHROM:FROM-TO (1-based, inclusive).
+struct Region {
+  std::string chrom;
+  long long from = 1, to = std::numeric_limits<int>::max();
+};
+
+// Parses a region; nothing when the text is not one.
+std::optional<Region> ParseRegion(const std::string& text);
+
+struct VcfFilters {
+  std::optional<Region> region;
+  bool snpsOnly = false;
+  double minMaf = 0;                                      // over the kept haplotypes
+  const std::unordered_set<std::string>* ids = nullptr;  // the marker IDs to keep, if given
+};
+
+// Records left out, by reason.
+struct SkippedRecords {
+  long noAlt = 0, multiAllelic = 0, notSnp = 0, notListed = 0, rare = 0;
+};
+
+struct Genotypes {
+  std::vector<std::string> samples;  // the samples kept, in file order
+  int samplesInFile = 0;
+  std::vector<Marker> markers;
+  // Per marker, per haplotype (two per sample, in genotype order): 1 for ALT.
+  std::vector<std::vector<std::uint8_t>> alt;
+  SkippedRecords skipped;
+};
+
+// Reads the biallelic records that pass the filters, with the genotypes of
+// the samples keepSample accepts. A region is read through the index
+// (.csi/.tbi) when there is one, and by reading through the file otherwise.
+// Raises a RunError naming the record (CHROM:POS) for an unphased, missing or
+// non-diploid genotype of a kept sample, records out of position order, or a
+// second chromosome.
+Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
+                  const std::function<bool(const std::string&)>& keepSample, bool showProgress);
+
+// Reads a list of marker IDs, one per line.
+std::unordered_set<std::string> ReadMarkerIds(std::istream& in, const std::string& sourceName);

@@ -1,0 +1,32 @@
+// A set of output files put in place together: each is written to a temporary
+// file beside its final name and renamed over it only once every file of the
+// set has been written, so a failed or interrupted command leaves each file
+// either as it was or whole.
+#pragma once
+
+#include <functional>
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+class WholeFiles {
+ public:
+  using Writer = std::function<void(std::ostream&)>;
+
+  // Adds a file; its writer runs at Commit.
+  void Add(std::string path, Writer writer);
+  // Adds a file holding a copy of an existing file.
+  void AddCopy(std::string path, std::string source);
+
+  // Writes every file, then renames them into place. Interrupting signals wait
+  // until it is done. Raises a RunError (and removes the temporary files) when
+  // a file cannot be written.
+  void Commit();
+
+ private:
+  struct File {
+    std::string path;
+    Writer writer;
+  };
+  std::vector<File> files_;
+};

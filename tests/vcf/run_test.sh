@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# veltrane run and plot on the bundled example: run writes output and results
+# byte for byte as a classic run on the converted files does (one results
+# block, even over an earlier run), a table and a summary that agree with
+# them, and a plot that a real SVG renderer draws; bad inputs stop it with
+# nothing written. plot draws results files, and rejects malformed ones.
+#
+#   run_test.sh path/to/veltrane
+source "$(dirname "$0")/lib.sh"
+here=$(cd "$(dirname "$0")" && pwd)
+inputs=(--vcf "$vcf" --genetic-map "$gmap" --region 20:2740000-2800000 --snps-only --min-maf 0.05)
+# As run writes it from the flags of the first case below.
+printf 'radiusMode\t1\t0.5\ndensityFraction\t0.1\nwindowWidth\t21\nweightScheme\t1\t-30\t1\npermutations\t20\nreportThreshold\t2.0\n' \
+  > "$in/params.txt"
+
+# Renders an SVG to PNG and checks that it is drawn, in the given colours.
+check_plot() {  # svg colour...
+  rsvg-convert -w 480 -o "$work/plot.png" "$1" 2> "$work/why" || fail "rsvg-convert: $(cat "$work/why")"
+  python3 "$here/png_check.py" "$work/plot.png" "${@:2}" > "$work/why" 2>&1 || fail "$(cat "$work/why")"
+}
+
+# The scan.tsv columns are the marker table's, then the results lines'.
+check_scan_table() {  # run-folder
+  local markers=$(($(wc -l < "$1/markers.tsv") - 1))
+  diff <(tail -n +2 "$1/markers.tsv" | cut -f2-7) <(tail -n +2 "$1/scan.tsv" | cut -f1-6) > /dev/null ||
+    fail "scan.tsv does not start with the marker table's columns"
+  diff <(sed -n "2,$((markers + 1))p" "$1/results" | sed 's/-\?nan/NaN/g; s/-inf/-Inf/g; s/\binf/Inf/g') \
+    <(tail -n +2 "$1/scan.tsv" | cut -f7-) > /dev/null || fail "scan.tsv does not end with the results lines"
+}
+
+# Rows: name | mode | phenotypes | parameters | colours of the plot's series.
+while IFS='|' read -r name mode pheno parameters colours; do
+  begin_case "$name"
+  read -r -a params <<< "$parameters"
+  # The classic run on the converted files.
+  "$bin" convert --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" --out "$dir/c" || fail "convert failed"
+  cp "$in/params.txt" "$dir/params.txt"
+  (cd "$dir" && "$bin" "-$mode" c.data.txt params.txt c.intervals.txt) || fail "classic run failed"
+  # An earlier run's results in the folder must not stay.
+  mkdir "$dir/run" && cp "$dir/c.data.txt-results" "$dir/run/results"
+  "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" "${params[@]}" --out "$dir/run" ||
+    fail "run failed"
+  same "$dir/output" "$dir/run/output"
+  same "$dir/c.data.txt-results" "$dir/run/results"
+  same "$dir/c.markers.tsv" "$dir/run/markers.tsv"
+  same "$in/params.txt" "$dir/run/params.txt"
+  check_scan_table "$dir/run"
+  best=$(tail -n 1 "$dir/run/results" | cut -f1)
+  grep -q "^Predicted locus: 20:.*\$" "$dir/run/summary.txt" && grep -q ", marker $best\$" "$dir/run/summary.txt" ||
+    fail "the summary does not name marker $best: $(head -n 6 "$dir/run/summary.txt")"
+  grep -q "600 haplotypes" "$dir/run/summary.txt" || fail "the summary does not count 600 haplotypes"
+  read -r -a colours <<< "$colours"
+  check_plot "$dir/run/scan.svg" "${colours[@]}"
+  end_case
+done << EOF2
+case-control-flags|s|$fam|--radius 1,0.5 --density 0.1 --window 21 --weights 1,-30,1 --permutations 20 --threshold 2.0|1f5fbf e07b00
+trait-params-file|q|$qt|--params $in/params.txt|1f5fbf e07b00 2a9d3a
+EOF2
+
+# plot: the blocks of the runs above; non-finite values are drawn, not fatal.
+results=$work/case-control-flags/run/results
+markers=$work/case-control-flags/run/markers.tsv
+awk 'BEGIN { FS = OFS = "\t" } NR == 3 { $4 = "inf" } NR == 4 { $4 = "nan"; $6 = "-nan" } NR == 5 { $4 = "-inf" } { print }' \
+  "$results" > "$in/odd.results"
+while IFS='|' read -r name arguments; do
+  begin_case "$name"
+  read -r -a args <<< "$arguments"
+  "$bin" plot "${args[@]}" --out "$dir/plot.svg" 2> "$work/why" || fail "plot failed: $(cat "$work/why")"
+  check_plot "$dir/plot.svg" 1f5fbf e07b00
+  end_case
+done << EOF2
+plot-with-markers|--results $results --markers $markers
+plot-without-markers|--results $results
+plot-non-finite|--results $in/odd.results --markers $markers
+plot-trait|--results $work/trait-params-file/run/results
+EOF2
+
+# ---- rejections: one line, status 1, and no output folder ----
+edited_vcf 5 12 0/1 > "$in/unphased.vcf"
+printf 'radius 1 0.5\ndensity 0.1\nwindow 0\nscheme 0\n' > "$in/bad-params.txt"
+head -n -1 "$results" > "$in/truncated.results"
+head -n 5 "$markers" > "$in/short.markers.tsv"
+while IFS='|' read -r name message arguments; do
+  begin_case "$name"
+  read -r -a args <<< "$arguments"
+  check_refusal "$message" "$bin" "${args[@]}"
+  end_case
+done << EOF2
+run-unphased|20:2700547: unphased genotype 0/1|run --vcf $in/unphased.vcf --pheno $fam --out out
+run-bad-params|bad-params.txt:3: window width|run --vcf $vcf --pheno $fam --params $in/bad-params.txt --out out
+run-out-is-a-file|output: the output folder is a file|run --vcf $vcf --pheno $fam --out output
+plot-no-block|chr20-cc.fam:1: expected the header line of a results block|plot --results $fam --out plot.svg
+plot-truncated|ends before its summary line|plot --results $in/truncated.results --out plot.svg
+plot-markers-mismatch|4 markers, but the results block has|plot --results $results --markers $in/short.markers.tsv --out plot.svg
+plot-not-a-marker-table|not a marker table|plot --results $results --markers $results --out plot.svg
+EOF2
+
+begin_case run-bad-flag-is-usage-error
+before=$(snapshot)
+(cd "$dir" && "$bin" run --vcf "$vcf" --pheno "$fam" --window 0 --out out > /dev/null 2> "$work/stderr")
+status=$?
+[ "$status" -eq 2 ] || fail "exit status $status, expected 2"
+grep -q -- "--window: window width '0' must be at least 1" "$work/stderr" || fail "message: $(cat "$work/stderr")"
+check_unchanged "$before" "$(snapshot)"
+end_case
+
+finish
