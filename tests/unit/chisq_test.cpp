@@ -2,12 +2,16 @@
 #include "chisq.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <cmath>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <numbers>
 #include <string>
+
+#include "output_files.h"
 
 namespace {
 
@@ -29,7 +33,11 @@ TEST(TailProbability, KnownValues) {
   }
 }
 
-TEST(TailProbabilityDeathTest, FatalPathsPrintThreeLinesAndExitWithOne) {
+// Each fatal path prints three lines, exits with status 1 and removes the
+// unfinished output files of the run.
+TEST(TailProbabilityDeathTest, FatalPathsPrintThreeLinesAndLeaveNoFiles) {
+  std::string dir = testing::TempDir() + "fatal-XXXXXX";
+  ASSERT_TRUE(mkdtemp(dir.data()));
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::pair<std::function<void()>, std::string> cases[] = {
       {[] { qChisq(-1.0, 1); }, "Invalid arguments in routine gammq"},
@@ -43,10 +51,19 @@ TEST(TailProbabilityDeathTest, FatalPathsPrintThreeLinesAndExitWithOne) {
       {[nan] { qChisq(nan, 1); }, "a too large, ITMAX too small in gcf"},
       {[nan] { qStudentT(nan, 5); }, "a or b too big, or MAXIT too small in betacf"},
   };
-  for (const auto& [call, message] : cases)
-    EXPECT_EXIT(call(), ::testing::ExitedWithCode(1),
-                "^Numerical Recipes run-time error...\n" + message + "\n...now exiting to system...\n$")
+  for (const auto& [call, message] : cases) {
+    EXPECT_EXIT(
+        {
+          InstallInterruptCleanup();
+          OutputFiles files(dir + "/data-results", dir + "/output");
+          call();
+        },
+        ::testing::ExitedWithCode(1),
+        "^Numerical Recipes run-time error...\n" + message + "\n...now exiting to system...\n$")
         << message;
+    EXPECT_TRUE(std::filesystem::is_empty(dir)) << message;
+  }
+  std::filesystem::remove(dir);
 }
 
 }  // namespace
