@@ -18,12 +18,9 @@
 // A fatal numerical error ends the process with exit(1); libFuzzer reports
 // that as "fuzz target exited" and keeps the input, since no input of this
 // size should reach those routines.
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -51,29 +48,30 @@ std::string ReadWhole(const std::string& path, bool& exists) {
 }
 
 bool TemporaryReportLeft() {
-  DIR* dir = opendir(".");
-  if (!dir) fuzz::Violated("cannot list the scratch folder");
-  bool found = false;
-  while (const dirent* entry = readdir(dir))
-    if (std::string(entry->d_name).rfind("output.tmp", 0) == 0) found = true;
-  closedir(dir);
-  return found;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().filename().string().rfind("output.tmp", 0) == 0) return true;
+  return false;
 }
 
-// Reads the inputs the way the driver will, to keep only tiny runs. Inputs
-// the readers reject still run: the failure path is under test too.
-bool SmallEnough(bool trait, const std::string& params, const std::string& data, bool withIntervals) {
-  CDataPoints ds;
+// Works in the scratch folder while it lives.
+struct InScratchFolder {
+  const std::filesystem::path home = std::filesystem::current_path();
+  InScratchFolder() { std::filesystem::current_path(fuzz::ScratchDir()); }
+  ~InScratchFolder() { std::filesystem::current_path(home); }
+};
+
+// Reads the inputs the way the driver will; false if a reader rejects them.
+bool Parse(CDataPoints& ds, bool trait, const std::vector<std::string>& parts, bool withIntervals) {
   ds.q = trait;
   try {
-    std::istringstream p(params), d(data);
-    ds.ReadParameter(p, "params.txt");
+    std::istringstream p(parts[0]), d(parts[1]);
     const std::string intervals = "intervals.txt";
+    ds.ReadParameter(p, "params.txt");
     ds.Read(d, withIntervals ? &intervals : nullptr, 0, "data.txt");
   } catch (const RunError&) {
-    return true;
+    return false;
   }
-  return ds.num <= kMaxHaplotypes && ds.dim <= kMaxMarkers && ds.permutationTimes <= kMaxReplicates;
+  return true;
 }
 
 int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
@@ -99,16 +97,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     parts[part].push_back(c);
   }
 
-  const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (home < 0 || chdir(fuzz::ScratchDir().c_str()) != 0) fuzz::Violated("cannot enter the scratch folder");
+  const InScratchFolder scratch;
   fuzz::WriteFile("params.txt", parts[0]);
   fuzz::WriteFile("data.txt", parts[1]);
   fuzz::WriteFile("intervals.txt", parts[2]);
-  if (!SmallEnough(trait, parts[0], parts[1], withIntervals)) {
-    if (fchdir(home) != 0) fuzz::Violated("cannot leave the scratch folder");
-    close(home);
+  // Only tiny runs; inputs the readers reject still run: the failure path is under test too.
+  CDataPoints ds;
+  const bool parsed = Parse(ds, trait, parts, withIntervals);
+  if (parsed && (ds.num > kMaxHaplotypes || ds.dim > kMaxMarkers || ds.permutationTimes > kMaxReplicates))
     return -1;  // not worth keeping in the corpus
-  }
   fuzz::WriteFile("output", kEarlierReport);
   fuzz::WriteFile("data.txt-results", kEarlierResults);
 
@@ -133,15 +130,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string block = results.substr(earlier.size());
     fuzz::Require(block.rfind("GeneticDistance\tMarkers\t", 0) == 0, "the results block starts with its header");
     fuzz::Require(!block.empty() && block.back() == '\n', "the results block ends with a line break");
-    CDataPoints ds;
-    ds.q = trait;
-    std::istringstream p(parts[0]), d(parts[1]);
-    const std::string intervals = "intervals.txt";
-    ds.ReadParameter(p, "params.txt");
-    ds.Read(d, withIntervals ? &intervals : nullptr, 0, "data.txt");
+    fuzz::Require(parsed, "a successful run had inputs the readers accept");
     fuzz::Require(CountLines(block) == 1 + ds.dim + 2, "one results line per marker and two summary lines");
   }
-  if (fchdir(home) != 0) fuzz::Violated("cannot leave the scratch folder");
-  close(home);
   return 0;
 }

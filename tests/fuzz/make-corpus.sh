@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Rebuilds the seed corpus under corpus/ from the golden cases plus the
 # hand-written seeds in seeds/. Run it after changing either; the corpus is
-# kept in the repository, so a fuzz run does not need this script.
+# kept in the repository, so a fuzz run does not need this script. The
+# readers' inputs start with the reader's letter and its setting byte (see
+# fuzz_readers.cpp): p-NAME parameter files, d-NAME data files, i-NAME
+# interval files.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 golden="$here/../golden"
 out="$here/corpus"
 rm -rf "$out"
-mkdir -p "$out"/fuzz_parameters "$out"/fuzz_data "$out"/fuzz_intervals "$out"/fuzz_run
+mkdir -p "$out"/fuzz_readers "$out"/fuzz_run
 
 # Caps the permutation count of a parameter file at 3, so that whole runs stay tiny.
 cap_permutations() {
@@ -31,9 +34,10 @@ for case_dir in "$golden"/case*; do
   params="$case_dir/input/${args[2]}"
   intervals=""
   [ ${#args[@]} -eq 4 ] && intervals="$case_dir/input/${args[3]}"
-  [ -f "$params" ] && cp "$params" "$out/fuzz_parameters/$name"
+  [ -f "$params" ] && { printf 'p-'; cat "$params"; } > "$out/fuzz_readers/p-$name"
   if [ -f "$data" ] && [ "$(stat -c %s "$data")" -le 4096 ]; then
-    { if [ "$mode" = q ]; then printf '+'; else printf '*'; fi; cat "$data"; } > "$out/fuzz_data/$name"
+    # Setting: bit 0 the trait mode, the rest a window of 22.
+    { if [ "$mode" = q ]; then printf 'd+'; else printf 'd*'; fi; cat "$data"; } > "$out/fuzz_readers/d-$name"
   fi
   markers=0
   [ -f "$data" ] && markers=$(awk 'NR == 2 { n = split($0, f, /[ ,\t\r]+/); k = 0
@@ -41,7 +45,7 @@ for case_dir in "$golden"/case*; do
   markers=${markers:-0}
   if [ -n "$intervals" ] && [ -f "$intervals" ] && [ -f "$data" ]; then
     if [ "$markers" -ge 1 ] && [ "$markers" -le 64 ]; then
-      { printf "\\$(printf '%03o' $((64 + markers - 1)))"; cat "$intervals"; } > "$out/fuzz_intervals/$name"
+      { printf "i\\$(printf '%03o' $((64 + markers - 1)))"; cat "$intervals"; } > "$out/fuzz_readers/i-$name"
     fi
   fi
   if [ -f "$params" ] && [ -f "$data" ]; then
@@ -61,7 +65,7 @@ for case_dir in "$golden"/case*; do
       true; } > "$out/fuzz_run/$name"
   fi
 done
-for target in fuzz_parameters fuzz_data fuzz_intervals fuzz_run; do
+for target in fuzz_readers fuzz_run; do
   [ -d "$here/seeds/$target" ] && cp "$here/seeds/$target"/* "$out/$target"/
   echo "$target: $(ls "$out/$target" | wc -l) seeds"
 done
