@@ -12,8 +12,7 @@
 
 namespace {
 
-// |D'| of two markers from the haplotype counts of allele 1: D over the
-// smaller of its two bounds.
+// |D'| of two markers from the counts of allele 1: D over the smaller of its two bounds.
 double ReferenceLD(const CDataPoints& ds, int a, int b) {
   int nA = 0, nB = 0, nAB = 0;
   for (const CMyPoint& h : ds.data) {
@@ -25,10 +24,10 @@ double ReferenceLD(const CDataPoints& ds, int a, int b) {
   return std::fabs(D / (D > 0 ? std::min(pA * (1 - pB), (1 - pA) * pB) : std::min(pA * pB, (1 - pA) * (1 - pB))));
 }
 
-// Weights W1 and W2 of marker k away from the centre: |D'| under scheme 3,
-// else functions of the map distance d (intervals summed from the left):
-// exp(p d) q (schemes 1, 4), max(0, p d + q) (2, 5), the two constants (6) or
-// d itself; schemes 4 and 5 take W2's p and q from parameters 3 and 4.
+// Weights W1, W2 of marker k: |D'| with the centre under scheme 3, the two
+// constants under 6, else functions of the map distance d (intervals summed
+// from the left): exp(p d) q (1, 4), max(0, p d + q) (2, 5) or d itself;
+// schemes 4 and 5 take W2's p and q from parameters 3 and 4.
 std::pair<double, double> ReferenceWeights(const CDataPoints& ds, int pos, int k) {
   const int scheme = ds.weightFuntionClass, lo = std::min(k, pos), hi = std::max(k, pos);
   const double* p = ds.weightFuntionParm;
@@ -38,16 +37,15 @@ std::pair<double, double> ReferenceWeights(const CDataPoints& ds, int pos, int k
   for (int m = lo; m < hi; m++) d += ds.markerIntervalDist[m];
   auto weight = [&](double rate, double scale) {
     if (scheme == 1 || scheme == 4) return std::exp(rate * d) * scale;
-    if (scheme == 2 || scheme == 5) return std::max(0.0, rate * d + scale);
-    return d;
+    return scheme == 2 || scheme == 5 ? std::max(0.0, rate * d + scale) : d;
   };
   return {weight(p[0], p[1]), scheme > 3 ? weight(p[2], p[3]) : weight(p[0], p[1])};
 }
 
-// 1 - R / S summed in the defined order: the centre (W1 = 1 only), the right
-// side outwards adding W1 then W2, then the left side outwards, each side with
-// its own run of matches from the centre. Scheme 3 keeps the identity (p0 = 1),
-// run (2) or both (3) parts.
+// 1 - R / S summed in the defined order: the centre (W1 = 1 only), then the
+// right side outwards adding W1 and W2, then the left side outwards, each side
+// with its own run of matches from the centre. Scheme 3 keeps the identity
+// part (p0 = 1), the run part (2) or both (3).
 double ReferenceDistance(const CDataPoints& ds, const CIntArray& a, const CIntArray& b, int pos) {
   std::vector<int> markers = {pos};
   for (int k = pos + 1; k < ds.curpos + ds.curdim; k++) markers.push_back(k);
@@ -60,23 +58,20 @@ double ReferenceDistance(const CDataPoints& ds, const CIntArray& a, const CIntAr
     const auto [v1, v2] = k == pos ? std::pair{1.0, 0.0} : ReferenceWeights(ds, pos, k);
     if (a[k] == b[k]) shared += v1, identity += v1;
     if (inRun) shared += v2, run += v2;
-    total += v1;
-    total += v2;
-    sum1 += v1;
-    sum2 += v2;
+    total += v1, total += v2, sum1 += v1, sum2 += v2;
   }
-  if (ds.weightFuntionClass != 3) return (total - shared) / total;
   const double p0 = ds.weightFuntionParm[0];
+  if (ds.weightFuntionClass != 3) return (total - shared) / total;
   if (p0 == 1.0) return (sum1 - identity) / sum1;
   if (p0 == 2.0) return (sum2 - run) / sum2;
   return (sum1 + sum2 - identity - run) / (sum1 + sum2);
 }
 
-bool SameBits(double a, double b) {  // any two not-a-number values count as the same
+bool SameBits(double a, double b) {  // two not-a-number values count as the same
   return (std::isnan(a) && std::isnan(b)) || std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b);
 }
 
-// Random haplotypes (few markers and codes: repeated windows and monomorphic
+// Random haplotypes (few markers and codes: repeated windows, monomorphic
 // markers), intervals, schemes, parameters and windows holding the centre.
 TEST(WindowDistance, EqualsTheReferenceBitForBit) {
   for (unsigned seed = 1; seed <= 12; seed++) {
@@ -92,7 +87,7 @@ TEST(WindowDistance, EqualsTheReferenceBitForBit) {
     }
     std::istringstream in(text.str());
     CDataPoints ds;
-    ds.Read(in, nullptr, 0, "data.txt");
+    ds.Read(in, nullptr, 0);
     for (double& interval : ds.markerIntervalDist) interval = 0.05 * uniform(rng);
     ds.CalculateFreq();  // the run's preparation of the |D'| table
     ds.LDdelta();
