@@ -24,12 +24,6 @@ inline void Require(bool ok, const char* what) {
   if (!ok) Violated(what);
 }
 
-// Decimal integer text: an optional sign and at least one digit, nothing else.
-inline bool IsIntegerText(std::string_view token) {
-  if (!token.empty() && (token.front() == '+' || token.front() == '-')) token.remove_prefix(1);
-  return !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }

@@ -17,10 +17,10 @@ namespace {
 
 using fuzz::Require;
 
-// The fields of a line of text, split independently of the readers.
-std::vector<std::string_view> Fields(std::string_view line, const char* separators) {
-  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-  return SplitFields(line, separators);
+// Decimal integer text: an optional sign and at least one digit, nothing else.
+bool IsIntegerText(std::string_view token) {
+  if (!token.empty() && (token.front() == '+' || token.front() == '-')) token.remove_prefix(1);
+  return !token.empty() && token.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // Parameter file. The tokens that are integers (radius mode, window, scheme,
@@ -39,7 +39,7 @@ void Parameters(std::uint8_t, const std::string& path, std::string_view text) {
   const std::vector<std::string_view> t = SplitFields(text, " \t\n\r\v\f");
   auto integer = [&t](std::size_t i) {
     if (i >= t.size()) return 0L;
-    Require(fuzz::IsIntegerText(t[i]), "an integer of an accepted parameter file is written as one");
+    Require(IsIntegerText(t[i]), "an integer of an accepted parameter file is written as one");
     return std::strtol(std::string(t[i]).c_str(), nullptr, 10);
   };
   static const int kSchemeParameters[] = {0, 2, 2, 1, 4, 4, 2};
@@ -72,10 +72,12 @@ void Data(std::uint8_t setting, const std::string& path, std::string_view text) 
   std::size_t at = text.find('\n');
   for (int line = 0; line < ds.num; line++) {
     const std::size_t end = std::min(text.find('\n', at + 1), text.size());
-    const std::vector<std::string_view> f = Fields(text.substr(at + 1, end - at - 1), " ,\t");
+    std::string_view row = text.substr(at + 1, end - at - 1);
+    if (!row.empty() && row.back() == '\r') row.remove_suffix(1);
+    const std::vector<std::string_view> f = SplitFields(row, " ,\t");
     Require(f.size() == static_cast<std::size_t>(ds.dim) + 2, "accepted line has id, phenotype, alleles");
     for (std::size_t k = 0; k < f.size(); k++)
-      Require(k == 1 || fuzz::IsIntegerText(f[k]), "the identifier and alleles of an accepted line are integers");
+      Require(k == 1 || IsIntegerText(f[k]), "the identifier and alleles of an accepted line are integers");
     at = end;
   }
 }

@@ -1,23 +1,12 @@
-// A whole run, in process, on tiny inputs.
-//
-// Input layout: one mode byte, then the parameter file, the data file and the
-// interval file separated by '|':
-//   's' or 'q'  case-control or trait mode, no interval file
-//   'S' or 'Q'  the same with the interval file (an empty one if it is missing)
-//   any other byte: bit 0 selects the trait mode, bit 1 the interval file.
-// Inputs whose run would not stay tiny (more than 30 haplotypes or markers, or
-// more than 5 permutation replicates) are rejected before the run.
-//
-// The run writes its files in a private scratch folder that already holds an
-// "output" and a results file. Properties checked after every run:
-//   - the exit status is 0 or 1;
-//   - no temporary report is left behind;
-//   - on status 1 both earlier files are byte for byte as they were;
-//   - on status 0 the results file is the earlier content followed by one
-//     whole block: a header, one line per marker and two summary lines.
-// A fatal numerical error ends the process with exit(1); libFuzzer reports
-// that as "fuzz target exited" and keeps the input, since no input of this
-// size should reach those routines.
+// A whole run, in process, on tiny inputs: a mode byte ('s' or 'q', 'S' or
+// 'Q' with an interval file; any other byte: bit 0 the trait mode, bit 1 the
+// interval file), then the parameter, data and interval files separated by
+// '|'. Runs of more than 30 haplotypes or markers or 5 replicates are skipped.
+// In a scratch folder holding an earlier "output" and results file, the run
+// must exit 0 or 1 and leave no temporary report; on 1 both earlier files stay
+// byte for byte, on 0 the results file gains one whole block (a header, a line
+// per marker, two summary lines). A fatal numerical error exits the process:
+// libFuzzer keeps that input too, as no input this small should reach one.
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>

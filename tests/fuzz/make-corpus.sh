@@ -26,6 +26,15 @@ cap_permutations() {
        }' "$1"
 }
 
+# The first `count` fields of lines `from` to `to`, split at spaces, commas,
+# tabs and CRs and joined by `joiner`.
+first_fields() {  # count from to joiner file
+  awk -v keep="$1" -v from="$2" -v to="$3" -v joiner="$4" 'NR > to { exit }
+    NR >= from { n = split($0, f, /[ ,\t\r]+/); line = ""; k = 0
+                 for (i = 1; i <= n && k < keep; i++) if (f[i] != "") { line = line (k ? joiner : "") f[i]; k++ }
+                 print line }' "$5"
+}
+
 for case_dir in "$golden"/case*; do
   name=golden-$(basename "$case_dir")
   read -r -a args < "$case_dir/args"
@@ -40,28 +49,19 @@ for case_dir in "$golden"/case*; do
     { if [ "$mode" = q ]; then printf 'd+'; else printf 'd*'; fi; cat "$data"; } > "$out/fuzz_readers/d-$name"
   fi
   markers=0
-  [ -f "$data" ] && markers=$(awk 'NR == 2 { n = split($0, f, /[ ,\t\r]+/); k = 0
-                                             for (i = 1; i <= n; i++) if (f[i] != "") k++; print k - 2 }' "$data")
-  markers=${markers:-0}
-  if [ -n "$intervals" ] && [ -f "$intervals" ] && [ -f "$data" ]; then
-    if [ "$markers" -ge 1 ] && [ "$markers" -le 64 ]; then
-      { printf "i\\$(printf '%03o' $((64 + markers - 1)))"; cat "$intervals"; } > "$out/fuzz_readers/i-$name"
-    fi
+  [ -f "$data" ] && markers=$(($(first_fields 999999 2 2 ' ' "$data" | wc -w) - 2))
+  if [ -n "$intervals" ] && [ -f "$intervals" ] && [ "$markers" -ge 1 ] && [ "$markers" -le 64 ]; then
+    { printf "i\\$(printf '%03o' $((64 + markers - 1)))"; cat "$intervals"; } > "$out/fuzz_readers/i-$name"
   fi
   if [ -f "$params" ] && [ -f "$data" ]; then
     letter=$mode
     [ -n "$intervals" ] && letter=${mode^^}
     # At most 24 haplotypes of at most 12 markers, and the matching intervals.
     { printf '%s' "$letter"; cap_permutations "$params"; printf '|'
-      awk 'NR == 1 { print; next }
-           NR > 25 { exit }
-           { n = split($0, f, /[ ,\t\r]+/); line = ""; k = 0
-             for (i = 1; i <= n && k < 14; i++) if (f[i] != "") { line = line (k ? "\t" : "") f[i]; k++ }
-             print line }' "$data"
+      head -n 1 "$data"
+      first_fields 14 2 25 '\t' "$data"
       printf '|'
-      [ -n "$intervals" ] && awk -v keep=$(( (markers < 12 ? markers : 12) - 1 )) 'NR == 1 { n = split($0, f, /[ ,\t\r]+/); line = ""; k = 0
-             for (i = 1; i <= n && k < keep; i++) if (f[i] != "") { line = line (k ? " " : "") f[i]; k++ }
-             print line }' "$intervals"
+      [ -n "$intervals" ] && first_fields $(((markers < 12 ? markers : 12) - 1)) 1 1 ' ' "$intervals"
       true; } > "$out/fuzz_run/$name"
   fi
 done
