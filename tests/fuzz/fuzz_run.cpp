@@ -30,9 +30,9 @@ constexpr int kMaxReplicates = 5;
 const char kEarlierReport[] = "report of an earlier run\n";
 const char kEarlierResults[] = "results of an earlier run\n";
 
-std::string ReadWhole(const std::string& path, bool& exists) {
+std::string ReadWhole(const char* path) {
   std::ifstream in(path, std::ios::binary);
-  exists = static_cast<bool>(in);
+  fuzz::Require(static_cast<bool>(in), "both output files exist after the run");
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -75,15 +75,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     trait = mode == 'q' || mode == 'Q';
     withIntervals = mode == 'S' || mode == 'Q';
   }
-  std::vector<std::string> parts(3);
-  std::size_t part = 0;
-  for (std::size_t i = 1; i < size; i++) {
-    const char c = static_cast<char>(bytes[i]);
-    if (c == '|' && part < 2) {
-      part++;
-      continue;
-    }
-    parts[part].push_back(c);
+  std::vector<std::string> parts = {std::string(fuzz::AsText(bytes + 1, size - 1))};
+  for (int k = 0; k < 2; k++) {
+    const std::size_t bar = std::min(parts.back().find('|'), parts.back().size());
+    parts.push_back(parts.back().substr(std::min(bar + 1, parts.back().size())));
+    parts[k].resize(bar);
   }
 
   const InScratchFolder scratch;
@@ -103,12 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   srand(1);  // every run starts the unseeded random sequence afresh, as a process would
   const int status = VeltraneMain(withIntervals ? 5 : 4, argv);
 
-  bool reportExists = false, resultsExists = false;
-  const std::string report = ReadWhole("output", reportExists);
-  const std::string results = ReadWhole("data.txt-results", resultsExists);
+  const std::string report = ReadWhole("output"), results = ReadWhole("data.txt-results");
   fuzz::Require(status == 0 || status == 1, "exit status 0 or 1");
   fuzz::Require(!TemporaryReportLeft(), "no temporary report left behind");
-  fuzz::Require(reportExists && resultsExists, "both output files exist after the run");
   if (status == 1) {
     fuzz::Require(report == kEarlierReport, "a failed run leaves the earlier report");
     fuzz::Require(results == kEarlierResults, "a failed run leaves the earlier results");
