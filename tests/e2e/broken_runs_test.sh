@@ -34,7 +34,6 @@ params() {  # radius density width scheme permutations threshold
   printf 'radius %s\ndensity %s\nwindow %s\nscheme %s\npermutations %s\nthreshold %s\n' "$@"
 }
 garbage() { head -c 65536 "$bin"; }               # bytes that are not text
-token() { head -c 1048576 /dev/zero | tr '\0' "$1"; }  # one token of 1 MB
 # A cluster report of over 100 KB (threshold -1000) or under 1 KB (1e30).
 report_of() { cp "$work/report-data.txt" data.txt; params '2 0.05' 0.1 9 '1 -30 1' 0 "$1" > params.txt; }
 long_run() { cp "$work/long-data.txt" data.txt; params '2 0.05' 0.1 21 '1 -30 1' 0 2 > params.txt; }
@@ -59,14 +58,12 @@ snapshot() {  # (in a subshell) every path with its type, permissions and link t
 }
 
 # Starts the run with the signals at their defaults (SIGHUP ignored for nohup),
-# waits until its temporary report exists and the run has noted its name for
-# the signal handler, sends the signal (and a second one some seconds later)
-# and waits at most 60 s for the run to end. Sets status.
+# waits until the run has made its temporary report and noted its name, sends
+# the signal (and a second one seconds later), waits at most 60 s for the end.
 signal_run() {  # signal [seconds signal]
-  local defaults=INT,TERM,HUP
-  [ "$via" = nohup ] && defaults=INT,TERM
-  (cd "$dir" && { [ "$via" != nohup ] || trap '' HUP; } &&
-    exec env --default-signal=$defaults "$bin" "${args[@]}") &
+  local signals=--default-signal=INT,TERM,HUP  # (a script's background job starts with SIGINT ignored)
+  [ "$via" = nohup ] && signals=--ignore-signal=HUP
+  (cd "$dir" && exec env "$signals" "$bin" "${args[@]}") &
   pid=$!
   for ((i = 0; i < 600; i++)); do
     ! compgen -G "$dir/output.tmp*" > /dev/null && kill -0 "$pid" && sleep 0.1 || break
@@ -130,7 +127,7 @@ rows() {
   cat << 'EOF'
 data-binary-garbage       |-|s|data.txt        |garbage > data.txt
 data-nul-in-trait         |-|q|data.txt:2      |printf 'ID T 1 2\n1 1.5\0 1 2\n' > data.txt
-data-1mb-token            |-|s|data.txt:2      |{ echo ID; printf '1 a '; token 7; echo; } > data.txt
+data-1mb-token            |-|s|data.txt:2      |{ echo ID; printf '1 a '; head -c 1048576 /dev/zero | tr '\0' 7; echo; } > data.txt
 data-1mb-line-ragged      |-|s|data.txt:3      |{ echo ID; printf '1 a'; yes ' 1' | head -n 524288 | tr -d '\n'; printf '\n2 c 1 2\n'; } > data.txt
 data-empty                |-|s|data.txt        |: > data.txt
 data-id-overflow          |-|s|2147483648      |printf 'ID\n1 a 1 2\n2147483648 c 1 2\n' > data.txt
