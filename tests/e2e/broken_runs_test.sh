@@ -58,14 +58,15 @@ snapshot() {  # (in a subshell) every path with its type, permissions and link t
 }
 
 # Starts the run with the signals at their defaults (SIGHUP ignored for nohup),
-# waits until the run has made its temporary report and noted its name, sends
-# the signal (and a second one seconds later), waits at most 60 s for the end.
+# waits (at most 20 s) until the run has made its temporary report and noted its
+# name, sends the signal (and a second one seconds later), waits at most 60 s
+# for the end.
 signal_run() {  # signal [seconds signal]
   local signals=--default-signal=INT,TERM,HUP  # (a script's background job starts with SIGINT ignored)
   [ "$via" = nohup ] && signals=--ignore-signal=HUP
   (cd "$dir" && exec env "$signals" "$bin" "${args[@]}") &
   pid=$!
-  for ((i = 0; i < 600; i++)); do
+  for ((i = 0; i < 200; i++)); do
     ! compgen -G "$dir/output.tmp*" > /dev/null && kill -0 "$pid" && sleep 0.1 || break
   done
   sleep 0.2
