@@ -3,14 +3,12 @@
 
 #include <sanitizer/common_interface_defs.h>
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace fuzz {
 
@@ -26,35 +24,13 @@ inline void Require(bool ok, const char* what) {
   if (!ok) Violated(what);
 }
 
-// Whether a known, reported fault is to be let through so that fuzzing can
-// look past it: FUZZ_TOLERATE holds a comma-separated list of names.
-inline bool Tolerated(std::string_view name) {
-  static const std::string list = [] {
-    const char* value = std::getenv("FUZZ_TOLERATE");
-    return "," + std::string(value ? value : "") + ",";
-  }();
-  return list.find("," + std::string(name) + ",") != std::string::npos;
-}
-
-// Decimal integer text: an optional sign and at least one digit, nothing else.
-// (FUZZ_TOLERATE=plus-minus lets "+-" pass, the sign pair the readers took
-// for a minus sign.)
-inline bool IsIntegerText(std::string_view token) {
-  if (token.size() > 2 && token.substr(0, 2) == "+-" && Tolerated("plus-minus")) token.remove_prefix(1);
-  if (!token.empty() && (token.front() == '+' || token.front() == '-')) token.remove_prefix(1);
-  if (token.empty()) return false;
-  for (char c : token)
-    if (c < '0' || c > '9') return false;
-  return true;
-}
-
 inline std::string_view AsText(const std::uint8_t* data, std::size_t size) {
   return {reinterpret_cast<const char*>(data), size};
 }
 
-// A private scratch folder for files a target has to hand over by name,
-// made once per process under $TMPDIR (or /tmp) and removed when the process
-// exits normally (a crash leaves it, with the files of the crashing input).
+// A private scratch folder for the files a target hands over by name, made
+// once per process and removed when it exits normally (a crash leaves it,
+// with the files of the crashing input).
 inline const std::string& ScratchDir() {
   static const std::string dir = [] {
     const char* base = std::getenv("TMPDIR");
@@ -62,21 +38,20 @@ inline const std::string& ScratchDir() {
     if (!mkdtemp(pattern.data())) Violated("cannot create a scratch folder");
     return pattern;
   }();
-  static const bool cleanupRegistered = [] {
-    return std::atexit([] {
-      std::error_code ignored;
-      std::filesystem::remove_all(ScratchDir(), ignored);
-    }) == 0;
-  }();
-  (void)cleanupRegistered;
+  // Registered once dir is made, so that it runs before dir is destroyed.
+  static const int cleanup = std::atexit([] {
+    std::error_code ignored;
+    std::filesystem::remove_all(ScratchDir(), ignored);
+  });
+  (void)cleanup;
   return dir;
 }
 
 inline void WriteFile(const std::string& path, std::string_view bytes) {
   std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) Violated("cannot write a scratch file");
-  if (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) Violated("short scratch write");
-  if (std::fclose(f) != 0) Violated("cannot close a scratch file");
+  if (!f || (!bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) ||
+      std::fclose(f) != 0)
+    Violated("cannot write a scratch file");
 }
 
 }  // namespace fuzz

@@ -1,29 +1,15 @@
-// A whole run, in process, on tiny inputs.
-//
-// Input layout: one mode byte, then the parameter file, the data file and the
-// interval file separated by '|':
-//   's' or 'q'  case-control or trait mode, no interval file
-//   'S' or 'Q'  the same with the interval file (an empty one if it is missing)
-//   any other byte: bit 0 selects the trait mode, bit 1 the interval file.
-// Inputs whose run would not stay tiny (more than 30 haplotypes or markers, or
-// more than 5 permutation replicates) are rejected before the run.
-//
-// The run writes its files in a private scratch folder that already holds an
-// "output" and a results file. Properties checked after every run:
-//   - the exit status is 0 or 1;
-//   - no temporary report is left behind;
-//   - on status 1 both earlier files are byte for byte as they were;
-//   - on status 0 the results file is the earlier content followed by one
-//     whole block: a header, one line per marker and two summary lines.
-// A fatal numerical error ends the process with exit(1); libFuzzer reports
-// that as "fuzz target exited" and keeps the input, since no input of this
-// size should reach those routines.
-#include <dirent.h>
-#include <fcntl.h>
-#include <unistd.h>
-
+// A whole run, in process, on tiny inputs: a mode byte ('s' or 'q', 'S' or
+// 'Q' with an interval file; any other byte: bit 0 the trait mode, bit 1 the
+// interval file), then the parameter, data and interval files separated by
+// '|'. Runs of more than 30 haplotypes or markers or 5 replicates are skipped.
+// In a scratch folder holding an earlier "output" and results file, the run
+// must exit 0 or 1 and leave no temporary report; on 1 both earlier files stay
+// byte for byte, on 0 the results file gains one whole block (a header, a line
+// per marker, two summary lines). A fatal numerical error exits the process:
+// libFuzzer keeps that input too, as no input this small should reach one.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -44,36 +30,37 @@ constexpr int kMaxReplicates = 5;
 const char kEarlierReport[] = "report of an earlier run\n";
 const char kEarlierResults[] = "results of an earlier run\n";
 
-std::string ReadWhole(const std::string& path, bool& exists) {
+std::string ReadWhole(const char* path) {
   std::ifstream in(path, std::ios::binary);
-  exists = static_cast<bool>(in);
+  fuzz::Require(static_cast<bool>(in), "both output files exist after the run");
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 bool TemporaryReportLeft() {
-  DIR* dir = opendir(".");
-  if (!dir) fuzz::Violated("cannot list the scratch folder");
-  bool found = false;
-  while (const dirent* entry = readdir(dir))
-    if (std::string(entry->d_name).rfind("output.tmp", 0) == 0) found = true;
-  closedir(dir);
-  return found;
+  for (const auto& entry : std::filesystem::directory_iterator("."))
+    if (entry.path().filename().string().rfind("output.tmp", 0) == 0) return true;
+  return false;
 }
 
-// Reads the inputs the way the driver will, to keep only tiny runs. Inputs
-// the readers reject still run: the failure path is under test too.
-bool SmallEnough(bool trait, const std::string& params, const std::string& data, bool withIntervals) {
-  CDataPoints ds;
+// Works in the scratch folder while it lives.
+struct InScratchFolder {
+  const std::filesystem::path home = std::filesystem::current_path();
+  InScratchFolder() { std::filesystem::current_path(fuzz::ScratchDir()); }
+  ~InScratchFolder() { std::filesystem::current_path(home); }
+};
+
+// Reads the inputs the way the driver will; false if a reader rejects them.
+bool Parse(CDataPoints& ds, bool trait, const std::vector<std::string>& parts, bool withIntervals) {
   ds.q = trait;
   try {
-    std::istringstream p(params), d(data);
-    ds.ReadParameter(p, "params.txt");
+    std::istringstream p(parts[0]), d(parts[1]);
     const std::string intervals = "intervals.txt";
+    ds.ReadParameter(p, "params.txt");
     ds.Read(d, withIntervals ? &intervals : nullptr, 0, "data.txt");
   } catch (const RunError&) {
-    return true;
+    return false;
   }
-  return ds.num <= kMaxHaplotypes && ds.dim <= kMaxMarkers && ds.permutationTimes <= kMaxReplicates;
+  return true;
 }
 
 int CountLines(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
@@ -88,27 +75,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     trait = mode == 'q' || mode == 'Q';
     withIntervals = mode == 'S' || mode == 'Q';
   }
-  std::vector<std::string> parts(3);
-  std::size_t part = 0;
-  for (std::size_t i = 1; i < size; i++) {
-    const char c = static_cast<char>(bytes[i]);
-    if (c == '|' && part < 2) {
-      part++;
-      continue;
-    }
-    parts[part].push_back(c);
+  std::vector<std::string> parts = {std::string(fuzz::AsText(bytes + 1, size - 1))};
+  for (int k = 0; k < 2; k++) {
+    const std::size_t bar = std::min(parts.back().find('|'), parts.back().size());
+    parts.push_back(parts.back().substr(std::min(bar + 1, parts.back().size())));
+    parts[k].resize(bar);
   }
 
-  const int home = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (home < 0 || chdir(fuzz::ScratchDir().c_str()) != 0) fuzz::Violated("cannot enter the scratch folder");
+  const InScratchFolder scratch;
   fuzz::WriteFile("params.txt", parts[0]);
   fuzz::WriteFile("data.txt", parts[1]);
   fuzz::WriteFile("intervals.txt", parts[2]);
-  if (!SmallEnough(trait, parts[0], parts[1], withIntervals)) {
-    if (fchdir(home) != 0) fuzz::Violated("cannot leave the scratch folder");
-    close(home);
+  // Only tiny runs; inputs the readers reject still run: the failure path is under test too.
+  CDataPoints ds;
+  const bool parsed = Parse(ds, trait, parts, withIntervals);
+  if (parsed && (ds.num > kMaxHaplotypes || ds.dim > kMaxMarkers || ds.permutationTimes > kMaxReplicates))
     return -1;  // not worth keeping in the corpus
-  }
   fuzz::WriteFile("output", kEarlierReport);
   fuzz::WriteFile("data.txt-results", kEarlierResults);
 
@@ -117,12 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
   srand(1);  // every run starts the unseeded random sequence afresh, as a process would
   const int status = VeltraneMain(withIntervals ? 5 : 4, argv);
 
-  bool reportExists = false, resultsExists = false;
-  const std::string report = ReadWhole("output", reportExists);
-  const std::string results = ReadWhole("data.txt-results", resultsExists);
+  const std::string report = ReadWhole("output"), results = ReadWhole("data.txt-results");
   fuzz::Require(status == 0 || status == 1, "exit status 0 or 1");
   fuzz::Require(!TemporaryReportLeft(), "no temporary report left behind");
-  fuzz::Require(reportExists && resultsExists, "both output files exist after the run");
   if (status == 1) {
     fuzz::Require(report == kEarlierReport, "a failed run leaves the earlier report");
     fuzz::Require(results == kEarlierResults, "a failed run leaves the earlier results");
@@ -133,15 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const std::string block = results.substr(earlier.size());
     fuzz::Require(block.rfind("GeneticDistance\tMarkers\t", 0) == 0, "the results block starts with its header");
     fuzz::Require(!block.empty() && block.back() == '\n', "the results block ends with a line break");
-    CDataPoints ds;
-    ds.q = trait;
-    std::istringstream p(parts[0]), d(parts[1]);
-    const std::string intervals = "intervals.txt";
-    ds.ReadParameter(p, "params.txt");
-    ds.Read(d, withIntervals ? &intervals : nullptr, 0, "data.txt");
+    fuzz::Require(parsed, "a successful run had inputs the readers accept");
     fuzz::Require(CountLines(block) == 1 + ds.dim + 2, "one results line per marker and two summary lines");
   }
-  if (fchdir(home) != 0) fuzz::Violated("cannot leave the scratch folder");
-  close(home);
   return 0;
 }

@@ -1,25 +1,22 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets (clang, ASan and UBSan) and runs each for a
-# bounded time on a copy of the seed corpus, then prints the executions and
-# crashes of every target.
+# Builds the libFuzzer targets (clang, ASan and UBSan), replays the inputs kept
+# under regressions/, runs each target for a bounded time on a copy of the
+# seed corpus and prints the executions and crashes of every target.
 #
 #   tests/fuzz/run.sh [seconds-per-target] [target ...]
+#   FUZZ_READER=d tests/fuzz/run.sh 60 fuzz_readers    # the data reader only
 #
-# The default is FUZZ_SECONDS or 150 seconds for each of fuzz_parameters,
-# fuzz_data, fuzz_intervals and fuzz_run. The work folder (grown corpus,
-# crash inputs, logs) is build-fuzz/fuzz-work/, or FUZZ_WORK. A target that
-# crashes is restarted (up to five times) for the rest of its time, so that
-# one run can find several crashes. The inputs kept under regressions/ are
-# replayed first. Exits 1 when any target crashed.
-#
-# A known fault that has been reported but not yet fixed can be let through,
-# so that fuzzing looks past it: FUZZ_TOLERATE=plus-minus (see fuzz_common.h).
+# The default is FUZZ_SECONDS or 150 seconds for each of fuzz_readers and
+# fuzz_run. The work folder (grown corpus, crash inputs, logs) is
+# build-fuzz/fuzz-work/, or FUZZ_WORK. A target that crashes is restarted (up
+# to five times) for the rest of its time, so that one run can find several
+# crashes. Exits 1 when any target crashed.
 set -eu
 top=$(cd "$(dirname "$0")/../.." && pwd)
 seconds=${1:-${FUZZ_SECONDS:-150}}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_parameters fuzz_data fuzz_intervals fuzz_run)
+[ $# -gt 0 ] || targets=(fuzz_readers fuzz_run)
 build="$top/build-fuzz"
 work=${FUZZ_WORK:-$build/fuzz-work}
 
@@ -31,65 +28,50 @@ if ! command -v clang++ > /dev/null || ! ls /usr/lib/llvm-*/lib/clang/*/lib/linu
   $sudo apt-get update -qq
   $sudo apt-get install -y -qq clang libclang-rt-14-dev > /dev/null
 fi
-
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELTRANE_FUZZ=ON \
   -DVELTRANE_TESTS=OFF > /dev/null
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" > "$build/fuzz-build.log" 2>&1 ||
   { cat "$build/fuzz-build.log"; exit 1; }
 
-# The inputs kept from earlier crashes must not crash any more: replay them
-# first (regressions/<name>/<target>.input).
+# Inputs that once crashed a target (regressions/<name>/<target>.input) must not any more.
 for target in "${targets[@]}"; do
   for input in "$top"/tests/fuzz/regressions/*/"$target".input; do
     [ -f "$input" ] || continue
+    name="$target: regression $(basename "$(dirname "$input")")"
     if (cd "$build" && "$build/tests/fuzz/$target" -close_fd_mask=3 "$input") > "$build/replay.log" 2>&1; then
-      echo "$target: regression $(basename "$(dirname "$input")") passes${FUZZ_TOLERATE:+ (with FUZZ_TOLERATE=$FUZZ_TOLERATE)}"
+      echo "$name passes"
     else
-      echo "$target: regression $(basename "$(dirname "$input")") still fails:"
+      echo "$name still fails:"
       grep -E 'ERROR|violated|SUMMARY|exited' "$build/replay.log" | head -n 5 | sed 's/^/    /'
     fi
   done
 done
 
-declare -A max_len=([fuzz_parameters]=512 [fuzz_data]=4096 [fuzz_intervals]=1024 [fuzz_run]=2048)
+declare -A max_len=([fuzz_readers]=4096 [fuzz_run]=2048)
 status=0
-summary=()
 for target in "${targets[@]}"; do
   dir="$work/$target"
   mkdir -p "$dir/corpus" "$dir/crashes"
   cp -n "$top/tests/fuzz/corpus/$target"/* "$dir/corpus/" 2> /dev/null || true
+  start=$(date +%s) executions=0
   : > "$dir/log"
-  executions=0
-  start=$(date +%s)
-  restarts=0
-  while :; do
+  for ((restarts = 0; restarts <= 5; restarts++)); do
     left=$((seconds - ($(date +%s) - start)))
-    [ "$left" -le 0 ] && break
-    set +e
+    [ "$left" -gt 0 ] || break
     (cd "$dir" && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
       "$build/tests/fuzz/$target" -max_total_time="$left" -timeout=10 -rss_limit_mb=2048 \
       -max_len="${max_len[$target]:-4096}" -dict="$top/tests/fuzz/fuzz.dict" -close_fd_mask=3 \
-      -print_final_stats=1 -artifact_prefix="$dir/crashes/" corpus) >> "$dir/log" 2>&1
-    rc=$?
-    set -e
-    runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$dir/log" | tail -n 1 | awk '{print $2}')
-    # A crash ends libFuzzer without final stats; take its last progress line.
-    [ "$rc" -ne 0 ] && runs=$(grep -o '^#[0-9]*' "$dir/log" | tail -n 1 | tr -d '#')
+      -artifact_prefix="$dir/crashes/" corpus) > "$dir/run.log" 2>&1 && rc=0 || rc=$?
+    cat "$dir/run.log" >> "$dir/log"
+    runs=$(grep -oE '^(#|Done )[0-9]+' "$dir/run.log" | tail -n 1 | tr -dc 0-9)  # the last progress or final line
     executions=$((executions + ${runs:-0}))
     [ "$rc" -eq 0 ] && break
-    restarts=$((restarts + 1))
-    if [ "$restarts" -gt 5 ]; then
-      echo "$target: crashed $restarts times, giving up on it; see $dir/log"
-      break
-    fi
-    echo "$target: crashed (libFuzzer exit $rc), restarting; see $dir/log"
+    echo "$target: crashed (libFuzzer exit $rc); see $dir/crashes/ and $dir/log"
   done
   elapsed=$(($(date +%s) - start))
   crashes=$(find "$dir/crashes" -type f | wc -l)
-  [ "$crashes" -gt 0 ] && status=1
-  summary+=("$(printf '%-16s %6ss %12s executions %8s exec/s %5s corpus %3s crashes' "$target" "$elapsed" \
-    "$executions" "$((executions / (elapsed > 0 ? elapsed : 1)))" "$(ls "$dir/corpus" | wc -l)" "$crashes")")
+  [ "$crashes" -eq 0 ] || status=1
+  printf '%-16s %6ss %12s executions %8s exec/s %5s corpus %3s crashes\n' "$target" "$elapsed" "$executions" \
+    "$((executions / (elapsed > 0 ? elapsed : 1)))" "$(ls "$dir/corpus" | wc -l)" "$crashes"
 done
-printf '%s\n' "${summary[@]}"
-[ "$status" -eq 0 ] || echo "crash inputs are under $work/*/crashes/"
 exit "$status"

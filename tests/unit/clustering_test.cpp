@@ -1,10 +1,15 @@
-// DBSCAN over the distances of one position.
+// The radius, the density threshold and DBSCAN of one position, against
+// direct counts over all haplotype pairs and a textbook DBSCAN: the scan
+// works on window classes, and these references see single haplotypes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
+#include <random>
 #include <set>
+#include <sstream>
 
-#include "test_util.h"
+#include "dbscan.h"
 
 namespace {
 
@@ -15,21 +20,22 @@ struct Clustering {
   int numNoise = 0;
 };
 
-// Textbook DBSCAN: start points in index order, breadth-first growth through
-// core points. The start point's neighbours all join its member set; noise
-// reached later takes the label but not the membership.
+std::vector<int> Neighbours(const CDataPoints& ds, const PositionState& s, int p, double radius) {
+  std::vector<int> found;
+  for (int i = 0; i < ds.num; i++)
+    if (i != p && ds.Distance(s, p, i) < radius) found.push_back(i);
+  return found;
+}
+
+// Start points in index order, breadth-first growth through core points. The
+// start point's neighbours all join its member set; noise reached later
+// takes the label but not the membership.
 Clustering ReferenceDbscan(const CDataPoints& ds, const PositionState& s) {
   const int n = ds.num;
   Clustering r{{}, std::vector<int>(n, 0), std::vector<bool>(n, false)};
-  auto neighbours = [&](int p) {
-    std::vector<int> found;
-    for (int i = 0; i < n; i++)
-      if (i != p && ds.Distance(s, p, i) < s.epslion) found.push_back(i);
-    return found;
-  };
   for (int p = 0, next = 1; p < n; p++) {
     if (r.labels[p] != 0) continue;
-    std::vector<int> queue = neighbours(p);
+    std::vector<int> queue = Neighbours(ds, s, p, s.epslion);
     if (queue.size() + 1 < s.minNumPts) {
       r.labels[p] = -1;
       r.numNoise++;
@@ -41,7 +47,7 @@ Clustering ReferenceDbscan(const CDataPoints& ds, const PositionState& s) {
     std::set<int>& members = r.clusters[id];
     members.insert(queue.begin(), queue.end());
     for (std::size_t head = 0; head < queue.size(); head++) {
-      const std::vector<int> found = neighbours(queue[head]);
+      const std::vector<int> found = Neighbours(ds, s, queue[head], s.epslion);
       if (found.size() + 1 < s.minNumPts) continue;
       r.core[queue[head]] = true;
       for (int q : found) {
@@ -56,29 +62,81 @@ Clustering ReferenceDbscan(const CDataPoints& ds, const PositionState& s) {
   return r;
 }
 
-TEST(Dbscan, AgreesWithATextbookReferenceOnRandomData) {
-  ForEachRandomPosition(40, 80, 12, 2, [](CDataPoints& ds, PositionState& s, std::mt19937& rng, auto& uniform,
-                                          unsigned seed, int pos) {
-    ds.DeterminEpslion(s);
-    ds.DensityOfNB(s);
-    if (rng() % 3 == 0) s.minNumPts = uniform(rng) * 6;  // also thresholds below the lower bound
-    ds.Reset(s);
-    ds.ClusteringDBSCAN(s);
-    const Clustering expected = ReferenceDbscan(ds, s);
-    SCOPED_TRACE(testing::Message() << "seed " << seed << " pos " << pos);
-    std::map<int, std::set<int>> clusters;
-    for (const Cluster& cluster : s.clusters) {
-      ForEachHaplotype(cluster.members, [&](int h) { clusters[cluster.id].insert(h); });
-      EXPECT_EQ(cluster.size, static_cast<int>(clusters[cluster.id].size()));
+// Radius: the lower edge of the 0.1-wide bin where the pair count reaches
+// trunc(pairs x fraction); bins by trunc(10 d) in extended precision.
+double ReferenceRadius(const CDataPoints& ds, const PositionState& s) {
+  long long bins[11] = {};
+  for (int i = 0; i < ds.num; i++)
+    for (int j = i + 1; j < ds.num; j++) {
+      const double d = ds.Distance(s, i, j);
+      bins[!(d <= 1.0) ? 10 : d < 0 ? 0 : static_cast<int>(static_cast<long double>(d) * 10.0L)]++;
     }
-    EXPECT_EQ(clusters, expected.clusters);
-    for (int i = 0; i < ds.num; i++) {
-      EXPECT_EQ(s.type[i], expected.labels[i]) << i;
-      EXPECT_EQ(s.core[i] != 0, expected.core[i]) << i;
+  const long long pairs = static_cast<long long>(ds.num) * (ds.num - 1) / 2;
+  long long t = static_cast<long long>(static_cast<long double>(pairs) * ds.epslionpercentile);
+  int b = 0;
+  while (bins[b] < t) t -= bins[b++];
+  return b / 10.0;
+}
+
+// Density threshold: 1 + the neighbour count at rank trunc(num x fraction),
+// within num x 0.5 x the allele-1 frequency and at least num x 0.01.
+double ReferenceThreshold(const CDataPoints& ds, const PositionState& s) {
+  std::vector<int> counts;
+  for (int i = 0; i < ds.num; i++) counts.push_back(static_cast<int>(Neighbours(ds, s, i, s.epslion).size()));
+  std::sort(counts.begin(), counts.end());
+  const double threshold = counts[static_cast<int>(static_cast<long double>(ds.num) * ds.minNumPtspercentile)] + 1;
+  return std::max(std::min(threshold, ds.num * 0.5 * ds.alleleFre[s.pos]), ds.num * 0.01);
+}
+
+TEST(Dbscan, RadiusDensityAndClustersAgreeWithPairwiseReferences) {
+  for (unsigned seed = 1; seed <= 40; seed++) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> uniform(0.0, 1.0);
+    std::ostringstream text;  // few markers and codes: many repeated windows
+    text << "header\n";
+    const int num = 2 + rng() % 80, dim = 2 + rng() % 12;
+    for (int h = 0; h < num; h++) {
+      text << h << (rng() % 2 ? " a" : " c");
+      for (int k = 0; k < dim; k++) text << ' ' << rng() % 3;
+      text << '\n';
     }
-    EXPECT_EQ(s.numCluster, static_cast<int>(expected.clusters.size()) + 1);
-    EXPECT_EQ(s.numNoise, expected.numNoise);
-  });
+    std::istringstream in(text.str());
+    CDataPoints ds;
+    ds.Read(in, nullptr, 0);
+    ds.CalculateFreq();
+    ds.weightFuntionClass = 2;
+    ds.weightFuntionParm[0] = -0.03 * (rng() % 1000);
+    ds.weightFuntionParm[1] = 1;
+    ds.curdim = 1 + rng() % ds.dim;
+    PositionState s;
+    for (int pos = 0; pos < ds.dim; pos++) {
+      SCOPED_TRACE(testing::Message() << "seed " << seed << " pos " << pos);
+      ds.SetWindow(s, pos);
+      ds.CalculateDist(s);
+      ds.epslionpercentile = uniform(rng);
+      ds.minNumPtspercentile = uniform(rng);
+      ds.DeterminEpslion(s);
+      EXPECT_EQ(s.epslion, ReferenceRadius(ds, s));
+      ds.DensityOfNB(s);
+      EXPECT_EQ(s.minNumPts, ReferenceThreshold(ds, s));
+      if (rng() % 3 == 0) s.minNumPts = uniform(rng) * 6;  // also thresholds below the lower bound
+      ds.Reset(s);
+      ds.ClusteringDBSCAN(s);
+      const Clustering expected = ReferenceDbscan(ds, s);
+      std::map<int, std::set<int>> clusters;
+      for (const Cluster& cluster : s.clusters) {
+        ForEachHaplotype(cluster.members, [&](int h) { clusters[cluster.id].insert(h); });
+        EXPECT_EQ(cluster.size, static_cast<int>(clusters[cluster.id].size()));
+      }
+      EXPECT_EQ(clusters, expected.clusters);
+      for (int i = 0; i < ds.num; i++) {
+        EXPECT_EQ(s.type[i], expected.labels[i]) << i;
+        EXPECT_EQ(s.core[i] != 0, expected.core[i]) << i;
+      }
+      EXPECT_EQ(s.numCluster, static_cast<int>(expected.clusters.size()) + 1);
+      EXPECT_EQ(s.numNoise, expected.numNoise);
+    }
+  }
 }
 
 }  // namespace
