@@ -12,6 +12,13 @@
 
 #include "dbscan.h"
 #include "fuzz_common.h"
+#include "genetic_map.h"
+#include "locus_plot.h"
+#include "marker_table.h"
+#include "part_file.h"
+#include "phenotypes.h"
+#include "results_file.h"
+#include "vcf_reader.h"
 
 namespace {
 
@@ -91,6 +98,37 @@ void Intervals(std::uint8_t setting, const std::string& path, std::string_view) 
   for (double d : ds.markerIntervalDist) Require(std::isfinite(d), "finite intervals");
 }
 
+// The readers of the VCF commands and of part files: whatever they accept,
+// they accept whole; the plot of an accepted results block is drawn too.
+template <class Read>
+void ReadStream(const std::string& path, const char* what, Read read) {
+  std::ifstream in = OpenInputFile(path, what);
+  read(in);
+}
+void Phenotypes(std::uint8_t setting, const std::string& path, std::string_view) {
+  ReadStream(path, "phenotype file", [&](std::istream& in) { ReadPhenotypes(in, path, setting & 1, ""); });
+}
+void GeneticMapFile(std::uint8_t, const std::string& path, std::string_view) {
+  ReadStream(path, "genetic map", [&](std::istream& in) {
+    const GeneticMap map = ReadGeneticMap(in, path, "20");
+    for (long long bp : {0LL, 1000LL, 2500000LL}) map.CentiMorgans(bp);
+  });
+}
+void MarkerIds(std::uint8_t, const std::string& path, std::string_view) {
+  ReadStream(path, "marker list", [&](std::istream& in) { ReadMarkerIds(in, path); });
+}
+void MarkerTableFile(std::uint8_t, const std::string& path, std::string_view) {
+  ReadStream(path, "marker table", [&](std::istream& in) { ReadMarkerTable(in, path); });
+}
+void ResultsFile(std::uint8_t, const std::string& path, std::string_view) {
+  ReadStream(path, "results file", [&](std::istream& in) {
+    Require(!LocusPlotSvg(ReadLastResultsBlock(in, path), nullptr, std::nullopt).empty(), "a plot of an accepted block");
+  });
+}
+void PartFile(std::uint8_t, const std::string& path, std::string_view) {
+  ReadStream(path, "part file", [&](std::istream& in) { ReadPartFile(in, path); });
+}
+
 struct Reader {
   char letter;
   const char* file;
@@ -100,6 +138,12 @@ constexpr Reader kReaders[] = {
     {'p', "params.txt", Parameters},
     {'d', "data.txt", Data},
     {'i', "intervals.txt", Intervals},
+    {'h', "pheno.txt", Phenotypes},
+    {'g', "map.txt", GeneticMapFile},
+    {'m', "ids.txt", MarkerIds},
+    {'t', "markers.tsv", MarkerTableFile},
+    {'r', "data.txt-results", ResultsFile},
+    {'a', "chunk.part", PartFile},
 };
 
 const Reader& Pick(std::uint8_t byte) {
