@@ -73,7 +73,7 @@ class RecordStream {
       if (status >= 0 && vcf_parse1(&line_, header_.get(), record) < 0) status = -2;
     }
     if (status < -1) throw RunError(path_ + ": cannot read the record after " + last_ + ": malformed or truncated file");
-    if (status >= 0) last_ = std::string(bcf_seqname_safe(header_.get(), record)) + ":" + std::to_string(record->pos + 1);
+    if (status >= 0) last_ = Site(bcf_seqname_safe(header_.get(), record), record->pos + 1);
     return status >= 0;
   }
 
@@ -188,7 +188,6 @@ class VcfConverter {
   ~VcfConverter() { free(gt_); }
 
  private:
-  static std::string Site(const Marker& m) { return m.chrom + ":" + std::to_string(m.pos); }
   [[noreturn]] void Fail(const Marker& m, const std::string& what) const {
     throw RunError(path_ + ": " + Site(m) + ": " + what);
   }
@@ -215,6 +214,11 @@ Marker MarkerOf(const bcf_hdr_t* header, bcf1_t* record) {
 }
 
 }  // namespace
+
+std::string Site(const std::string& chrom, long long pos) {
+  const std::string quoted = Quoted(chrom);
+  return quoted.substr(1, quoted.size() - 2) + ":" + std::to_string(pos);
+}
 
 std::optional<Region> ParseRegion(const std::string& text) {
   Region region;
