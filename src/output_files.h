@@ -4,8 +4,23 @@
 // the end, and the results block is appended in one piece when the run succeeds.
 #pragma once
 
+#include <signal.h>
+
 #include <fstream>
 #include <string>
+
+// Blocks SIGINT, SIGTERM and SIGHUP while it lives, so that files are put in
+// place without interruption; a signal that came meanwhile is delivered after.
+class SignalGuard {
+ public:
+  SignalGuard();
+  ~SignalGuard();
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  sigset_t saved_;
+};
 
 class OutputFiles {
  public:

@@ -14,6 +14,7 @@
 
 #include "progress.h"
 #include "text.h"
+#include "text_rows.h"
 
 namespace {
 
@@ -270,13 +271,10 @@ Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
 
 std::unordered_set<std::string> ReadMarkerIds(std::istream& in, const std::string& sourceName) {
   std::unordered_set<std::string> ids;
-  std::string line;
-  for (int lineNo = 1; ReadLine(in, line); lineNo++) {
-    const std::vector<std::string_view> fields = SplitFields(line, " \t");
+  ForEachRow(in, sourceName, " \t", [&](const Fields& fields, int lineNo) {
     if (fields.size() > 1) Reject(sourceName, lineNo, "expected one marker ID, found " + std::to_string(fields.size()) + " fields");
-    if (!fields.empty()) ids.emplace(fields.front());
-  }
-  if (in.bad()) throw RunError(sourceName + ": read error");
+    ids.emplace(fields.front());
+  });
   if (ids.empty()) throw RunError(sourceName + ": no marker ID in the list");
   return ids;
 }
