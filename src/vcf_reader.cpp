@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <istream>
 #include <memory>
 
@@ -248,7 +249,8 @@ Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
       out.samples.emplace_back(header->samples[s]);
     }
   VcfConverter converter(path, filters);
-  Progress progress("kB of " + path + " read", stream.Size() / 1024, showProgress);
+  Progress progress("kB of " + std::filesystem::path(path).filename().string() + " read", stream.Size() / 1024,
+                    showProgress);
   HtsPtr<bcf1_t> record(bcf_init());
   while (stream.Next(record.get())) {
     progress.Update(stream.Offset() / 1024);
