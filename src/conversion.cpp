@@ -11,8 +11,6 @@
 
 namespace {
 
-std::string Site(const Marker& marker) { return marker.chrom + ":" + std::to_string(marker.pos); }
-
 long long MicroCm(double cm) { return std::llround(cm * 1e6); }
 
 // Genetic positions from the map, the rate or INFO/CM, in that order of preference.

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "text.h"
+#include "text_rows.h"
 
 namespace {
 
@@ -22,7 +23,7 @@ constexpr Layout kHapMap{4, 0, 1, 3};
 constexpr Layout kPlinkMap{4, 0, 3, 2};
 
 // The layout told by the first line, and whether that line is a header.
-std::pair<Layout, bool> LayoutOf(const std::vector<std::string_view>& first, const std::string& source) {
+std::pair<Layout, bool> LayoutOf(const Fields& first, const std::string& source) {
   double number = 0;
   const bool header = !ParseDouble(first.back(), number);
   if (first.size() == 3) return {kPosChrCm, header};
@@ -55,18 +56,13 @@ double GeneticMap::CentiMorgans(long long bp) const {
 GeneticMap ReadGeneticMap(std::istream& in, const std::string& sourceName, const std::string& chromosome) {
   std::vector<std::pair<long long, double>> points;
   std::optional<Layout> layout;
-  std::string line;
-  for (int lineNo = 1; ReadLine(in, line); lineNo++) {
-    const std::vector<std::string_view> fields = SplitFields(line, kSeparators);
-    if (fields.empty()) continue;
+  ForEachRow(in, sourceName, kSeparators, [&](const Fields& fields, int lineNo) {
     if (!layout) {
       const auto [found, header] = LayoutOf(fields, sourceName);
       layout = found;
-      if (header) continue;
+      if (header) return;
     }
-    if (fields.size() != layout->fields)
-      Reject(sourceName, lineNo, "expected " + std::to_string(layout->fields) + " fields, found " +
-                                     std::to_string(fields.size()));
+    ExpectFields(fields, layout->fields, sourceName, lineNo);
     int bp = 0;
     double cm = 0;
     if (!ParseInt(fields[layout->bp], bp))
@@ -74,7 +70,7 @@ GeneticMap ReadGeneticMap(std::istream& in, const std::string& sourceName, const
     if (!ParseDouble(fields[layout->cm], cm))
       Reject(sourceName, lineNo, "genetic position " + Quoted(fields[layout->cm]) + " is not a finite number");
     // A negative position marks a row to leave out in a PLINK .map.
-    if (bp < 0 || !SameChromosome(fields[layout->chromosome], chromosome)) continue;
+    if (bp < 0 || !SameChromosome(fields[layout->chromosome], chromosome)) return;
     if (!points.empty() && bp < points.back().first)
       Reject(sourceName, lineNo, "position " + std::to_string(bp) + " comes after " +
                                      std::to_string(points.back().first) + ": rows must be in position order");
@@ -83,11 +79,10 @@ GeneticMap ReadGeneticMap(std::istream& in, const std::string& sourceName, const
     if (!points.empty() && bp == points.back().first) {
       if (cm != points.back().second)
         Reject(sourceName, lineNo, "position " + std::to_string(bp) + " has two genetic positions");
-      continue;
+      return;
     }
     points.emplace_back(bp, cm);
-  }
-  if (in.bad()) throw RunError(sourceName + ": read error");
+  });
   if (points.size() < 2)
     throw RunError(sourceName + ": " + std::to_string(points.size()) + " map position(s) on chromosome " +
                    Quoted(chromosome) + "; at least two are needed");

@@ -21,6 +21,17 @@ struct Series {
 
 double MinusLog10(double p) { return -std::log10(p); }
 
+// The upper normal tail from the C library: the results file's own routine
+// stops the process on extreme values (a |Z| in the thousands), which a
+// results file may hold.
+double NormalUpperTail(double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); }
+
+// The two-sided t tail; the normal tail where the degrees of freedom are too
+// many for the t routine (and the two agree).
+double TwoSidedT(double t, double dof) {
+  return dof <= 1e5 ? qStudentT(t, static_cast<int>(dof)) : 2 * NormalUpperTail(std::fabs(t));
+}
+
 // -log10 p of every marker line: the cluster score's and the single-marker tests'.
 std::vector<Series> SeriesOf(const ResultsBlock& results) {
   const std::size_t n = results.rows.size();
@@ -36,16 +47,19 @@ std::vector<Series> SeriesOf(const ResultsBlock& results) {
   const double nan = std::nan("");
   for (std::size_t r = 0; r < n; r++) {
     const double t = results.Value(r, 5), dof = results.Value(r, 6), z = results.Value(r, 8);
-    welch.y.push_back(std::isfinite(t) && dof >= 1 ? MinusLog10(qStudentT(t, static_cast<int>(dof))) : nan);
-    mannWhitney.y.push_back(std::isfinite(z) ? MinusLog10(qNomral(z)) : nan);
+    welch.y.push_back(std::isfinite(t) && dof >= 1 ? MinusLog10(TwoSidedT(t, dof)) : nan);
+    mannWhitney.y.push_back(std::isfinite(z) ? MinusLog10(NormalUpperTail(z)) : nan);
   }
   return {welch, mannWhitney, cluster};
 }
 
+// Text as SVG may hold it: markup characters escaped; control characters and
+// bytes outside ASCII (which need not be valid UTF-8) replaced.
 std::string Escaped(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '&') out += "&amp;";
+    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) out += '?';
+    else if (c == '&') out += "&amp;";
     else if (c == '<') out += "&lt;";
     else if (c == '>') out += "&gt;";
     else if (c == '"') out += "&quot;";
@@ -216,7 +230,8 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
     for (double y : s.y)
       if (std::isfinite(y)) yMax = std::max(yMax, y);
       else if (y > 0) clamped++;
-  const Axes axes(*xMin - pad, *xMax + pad, yMax * 1.08);
+  // -log10 p of a double is at most about 324; a larger value is not one.
+  const Axes axes(*xMin - pad, *xMax + pad, std::min(yMax, 1e300) * 1.08);
 
   std::ostringstream svg;
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << kHeight

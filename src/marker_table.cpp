@@ -6,6 +6,7 @@
 
 #include "conversion.h"
 #include "text.h"
+#include "text_rows.h"
 
 namespace {
 
@@ -36,13 +37,16 @@ void WriteMarkerTable(const MarkerTable& table, std::ostream& out) {
 }
 
 MarkerTable ReadMarkerTable(std::istream& in, const std::string& sourceName) {
-  std::string line;
-  if (!ReadLine(in, line) || line != kHeader)
-    Reject(sourceName, 1, "not a marker table: the first line must be the header " + std::string(kHeader));
   MarkerTable table;
-  for (int lineNo = 2; ReadLine(in, line); lineNo++) {
-    const std::vector<std::string_view> f = SplitFields(line, "\t");
-    if (f.size() != 8) Reject(sourceName, lineNo, "expected 8 fields, found " + std::to_string(f.size()));
+  bool headed = false;
+  ForEachRow(in, sourceName, "\t", [&](const Fields& f, int lineNo) {
+    if (!headed) {
+      if (f != SplitFields(kHeader, "\t"))
+        Reject(sourceName, lineNo, "not a marker table: the first line must be the header " + std::string(kHeader));
+      headed = true;
+      return;
+    }
+    ExpectFields(f, 8, sourceName, lineNo);
     int index = 0, pos = 0;
     double number = 0;
     if (!ParseInt(f[0], index) || index != static_cast<int>(table.size()))
@@ -52,8 +56,7 @@ MarkerTable ReadMarkerTable(std::istream& in, const std::string& sourceName) {
     if (!ParseDouble(f[7], number)) Reject(sourceName, lineNo, "af " + Quoted(f[7]) + " is not a finite number");
     table.push_back({std::string(f[1]), pos, std::string(f[3]), std::string(f[4]), std::string(f[5]),
                      std::string(f[6]), std::string(f[7])});
-  }
-  if (in.bad()) throw RunError(sourceName + ": read error");
+  });
   if (table.empty()) throw RunError(sourceName + ": no marker in the table");
   return table;
 }

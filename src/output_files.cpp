@@ -40,22 +40,16 @@ void Remember(char (&slot)[4096], const std::string& path) {
   throw RunError(path + ": " + what + ": " + std::strerror(error));
 }
 
-// Blocks the interrupting signals while the two files are put in place.
-class SignalGuard {
- public:
-  SignalGuard() {
-    sigset_t block;
-    sigemptyset(&block);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
-    sigprocmask(SIG_BLOCK, &block, &saved_);
-  }
-  ~SignalGuard() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-
- private:
-  sigset_t saved_;
-};
-
 }  // namespace
+
+SignalGuard::SignalGuard() {
+  sigset_t block;
+  sigemptyset(&block);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&block, sig);
+  sigprocmask(SIG_BLOCK, &block, &saved_);
+}
+
+SignalGuard::~SignalGuard() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
 
 void InstallInterruptCleanup() {
   for (int sig : {SIGINT, SIGTERM, SIGHUP}) {

@@ -4,6 +4,8 @@
 // the end, and the results block is appended in one piece when the run succeeds.
 #pragma once
 
+#include <signal.h>
+
 #include <fstream>
 #include <optional>
 #include <string>
@@ -36,6 +38,19 @@ class ReplacingFile {
   std::string path_, what_, tempPath_;
   std::ofstream stream_;
   bool replaced_ = false;
+};
+
+// Blocks SIGINT, SIGTERM and SIGHUP while it lives, so that files are put in
+// place without interruption; a signal that came meanwhile is delivered after.
+class SignalGuard {
+ public:
+  SignalGuard();
+  ~SignalGuard();
+  SignalGuard(const SignalGuard&) = delete;
+  SignalGuard& operator=(const SignalGuard&) = delete;
+
+ private:
+  sigset_t saved_;
 };
 
 class OutputFiles {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "text.h"
+#include "text_rows.h"
 
 namespace {
 
@@ -18,13 +19,13 @@ struct Layout {
   std::size_t idColumn = 1, valueColumn = 5, fields = 6;
 };
 
-bool IsTableHeader(const std::vector<std::string_view>& fields) {
+bool IsTableHeader(const Fields& fields) {
   const std::string_view first = fields.front();
   if (first == "#IID" || first == "IID") return true;
   return (first == "#FID" || first == "FID") && fields.size() > 1 && fields[1] == "IID";
 }
 
-Layout TableLayout(const std::vector<std::string_view>& header, const std::string& source,
+Layout TableLayout(const Fields& header, const std::string& source,
                    const std::string& phenoName) {
   Layout layout;
   layout.idColumn = header.front() == "#IID" || header.front() == "IID" ? 0 : 1;
@@ -67,24 +68,19 @@ Phenotypes ReadPhenotypes(std::istream& in, const std::string& sourceName, bool 
   Phenotypes phenotypes;
   std::unordered_map<std::string, int> lineOf;
   std::optional<Layout> layout;
-  std::string line;
-  for (int lineNo = 1; ReadLine(in, line); lineNo++) {
-    const std::vector<std::string_view> fields = SplitFields(line, kSeparators);
-    if (fields.empty()) continue;
+  ForEachRow(in, sourceName, kSeparators, [&](const Fields& fields, int lineNo) {
     if (!layout) {
       if (IsTableHeader(fields)) {
         layout = TableLayout(fields, sourceName, phenoName);
         phenotypes.column = "column " + Quoted(fields[layout->valueColumn]);
-        continue;
+        return;
       }
       if (!phenoName.empty())
         Reject(sourceName, lineNo, "--pheno-name needs a phenotype table with a header line (#IID ...), not a .fam file");
       layout = Layout{};
       phenotypes.column = "column 6 of the .fam file";
     }
-    if (fields.size() != layout->fields)
-      Reject(sourceName, lineNo, "expected " + std::to_string(layout->fields) + " fields, found " +
-                                     std::to_string(fields.size()));
+    ExpectFields(fields, layout->fields, sourceName, lineNo);
     const std::string sample(fields[layout->idColumn]);
     const auto [earlier, first] = lineOf.emplace(sample, lineNo);
     if (!first)
@@ -94,8 +90,7 @@ Phenotypes ReadPhenotypes(std::istream& in, const std::string& sourceName, bool 
       phenotypes.missing++;
     else
       phenotypes.values.emplace(sample, std::move(value));
-  }
-  if (in.bad()) throw RunError(sourceName + ": read error");
+  });
   if (lineOf.empty()) throw RunError(sourceName + ": no sample in the phenotype file");
   return phenotypes;
 }

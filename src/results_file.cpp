@@ -6,6 +6,7 @@
 
 #include "scan.h"
 #include "text.h"
+#include "text_rows.h"
 
 namespace {
 
@@ -71,9 +72,7 @@ class BlockReader {
 
  private:
   void AddRow(const std::vector<std::string_view>& fields, int lineNo) {
-    if (fields.size() != block_.columns.size())
-      Reject(source_, lineNo, "expected " + std::to_string(block_.columns.size()) + " fields, found " +
-                                  std::to_string(fields.size()));
+    ExpectFields(fields, block_.columns.size(), source_, lineNo);
     const std::vector<double> numbers = Numbers(fields, source_, lineNo);
     if (numbers[1] != static_cast<double>(block_.rows.size()))
       Reject(source_, lineNo, "marker " + Quoted(fields[1]) + " should be " + std::to_string(block_.rows.size()));

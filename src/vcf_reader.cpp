@@ -9,11 +9,13 @@
 
 #include <algorithm>
 #include <charconv>
+#include <filesystem>
 #include <istream>
 #include <memory>
 
 #include "progress.h"
 #include "text.h"
+#include "text_rows.h"
 
 namespace {
 
@@ -73,7 +75,7 @@ class RecordStream {
       if (status >= 0 && vcf_parse1(&line_, header_.get(), record) < 0) status = -2;
     }
     if (status < -1) throw RunError(path_ + ": cannot read the record after " + last_ + ": malformed or truncated file");
-    if (status >= 0) last_ = std::string(bcf_seqname_safe(header_.get(), record)) + ":" + std::to_string(record->pos + 1);
+    if (status >= 0) last_ = Site(bcf_seqname_safe(header_.get(), record), record->pos + 1);
     return status >= 0;
   }
 
@@ -188,7 +190,6 @@ class VcfConverter {
   ~VcfConverter() { free(gt_); }
 
  private:
-  static std::string Site(const Marker& m) { return m.chrom + ":" + std::to_string(m.pos); }
   [[noreturn]] void Fail(const Marker& m, const std::string& what) const {
     throw RunError(path_ + ": " + Site(m) + ": " + what);
   }
@@ -215,6 +216,11 @@ Marker MarkerOf(const bcf_hdr_t* header, bcf1_t* record) {
 }
 
 }  // namespace
+
+std::string Site(const std::string& chrom, long long pos) {
+  const std::string quoted = Quoted(chrom);
+  return quoted.substr(1, quoted.size() - 2) + ":" + std::to_string(pos);
+}
 
 std::optional<Region> ParseRegion(const std::string& text) {
   Region region;
@@ -243,7 +249,8 @@ Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
       out.samples.emplace_back(header->samples[s]);
     }
   VcfConverter converter(path, filters);
-  Progress progress("kB of " + path + " read", stream.Size() / 1024, showProgress);
+  Progress progress("kB of " + std::filesystem::path(path).filename().string() + " read", stream.Size() / 1024,
+                    showProgress);
   HtsPtr<bcf1_t> record(bcf_init());
   while (stream.Next(record.get())) {
     progress.Update(stream.Offset() / 1024);
@@ -266,13 +273,10 @@ Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
 
 std::unordered_set<std::string> ReadMarkerIds(std::istream& in, const std::string& sourceName) {
   std::unordered_set<std::string> ids;
-  std::string line;
-  for (int lineNo = 1; ReadLine(in, line); lineNo++) {
-    const std::vector<std::string_view> fields = SplitFields(line, " \t");
+  ForEachRow(in, sourceName, " \t", [&](const Fields& fields, int lineNo) {
     if (fields.size() > 1) Reject(sourceName, lineNo, "expected one marker ID, found " + std::to_string(fields.size()) + " fields");
-    if (!fields.empty()) ids.emplace(fields.front());
-  }
-  if (in.bad()) throw RunError(sourceName + ": read error");
+    ids.emplace(fields.front());
+  });
   if (ids.empty()) throw RunError(sourceName + ": no marker ID in the list");
   return ids;
 }

@@ -19,6 +19,10 @@ struct Marker {
   int altCount = 0;              // haplotypes carrying ALT
 };
 
+// CHROM:POS as messages show it: control characters replaced, a long name cut.
+std::string Site(const std::string& chrom, long long pos);
+inline std::string Site(const Marker& marker) { return Site(marker.chrom, marker.pos); }
+
 // CHROM, or CHROM:FROM-TO (1-based, inclusive).
 struct Region {
   std::string chrom;

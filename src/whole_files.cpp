@@ -1,6 +1,5 @@
 #include "whole_files.h"
 
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,27 +7,10 @@
 #include <cstring>
 #include <fstream>
 
+#include "output_files.h"
 #include "text.h"
 
 namespace {
-
-// Holds SIGINT, SIGTERM and SIGHUP back while it lives: they are delivered
-// afterwards, when no temporary file is left to clean up.
-class HeldSignals {
- public:
-  HeldSignals() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int sig : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, sig);
-    sigprocmask(SIG_BLOCK, &held, &saved_);
-  }
-  ~HeldSignals() { sigprocmask(SIG_SETMASK, &saved_, nullptr); }
-  HeldSignals(const HeldSignals&) = delete;
-  HeldSignals& operator=(const HeldSignals&) = delete;
-
- private:
-  sigset_t saved_;
-};
 
 // Removes the temporary files written so far unless the set was committed.
 struct Temporaries {
@@ -69,7 +51,7 @@ void WholeFiles::AddCopy(std::string path, std::string source) {
 }
 
 void WholeFiles::Commit() {
-  HeldSignals held;
+  SignalGuard held;
   Temporaries temporaries;
   for (const File& file : files_) {
     temporaries.paths.push_back(CreateTemporary(file.path));

@@ -62,6 +62,9 @@ results=$work/case-control-flags/run/results
 markers=$work/case-control-flags/run/markers.tsv
 awk 'BEGIN { FS = OFS = "\t" } NR == 3 { $4 = "inf" } NR == 4 { $4 = "nan"; $6 = "-nan" } NR == 5 { $4 = "-inf" } { print }' \
   "$results" > "$in/odd.results"
+# Extreme trait statistics, whose tails the results file's own routines cannot take.
+awk 'BEGIN { FS = OFS = "\t" } NR == 3 { $6 = 1e300; $9 = 1e6 } NR == 4 { $9 = -1e6 } { print }' \
+  "$work/trait-params-file/run/results" > "$in/extreme.results"
 while IFS='|' read -r name arguments; do
   begin_case "$name"
   read -r -a args <<< "$arguments"
@@ -73,6 +76,7 @@ plot-with-markers|--results $results --markers $markers
 plot-without-markers|--results $results
 plot-non-finite|--results $in/odd.results --markers $markers
 plot-trait|--results $work/trait-params-file/run/results
+plot-extreme-trait|--results $in/extreme.results
 EOF2
 
 # ---- rejections: one line, status 1, and no output folder ----
