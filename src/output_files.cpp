@@ -111,6 +111,13 @@ void ReplacingFile::Close() {
 }
 
 int ReplacingFile::Replace() {
+  // On disk before it takes the path's place: a crash right after the rename
+  // must not leave an empty file where the old one was.
+  const int fd = open(tempPath_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int synced = fsync(fd) == 0 ? 0 : errno;
+  close(fd);
+  if (synced) return synced;
   if (rename(tempPath_.c_str(), path_.c_str()) != 0) return errno;
   replaced_ = true;
   pendingTemporary[0] = '\0';
@@ -180,6 +187,7 @@ void OutputFiles::Commit(const std::string& resultsBlock) {
     if (n <= 0) FailAndTakeBack(resultsPath_, "cannot write the results file", n < 0 ? errno : EIO);
     written += static_cast<std::size_t>(n);
   }
+  if (fsync(resultsFd_) != 0 && errno != EINVAL) FailAndTakeBack(resultsPath_, "cannot write the results file", errno);
   if (const int error = report_->Replace()) FailAndTakeBack(reportPath_, "cannot replace the cluster report", error);
   close(resultsFd_);
   resultsFd_ = -1;

@@ -7,7 +7,7 @@
 # default ../shared beside the checkout) or the package.
 #
 #   chr20_check.sh path/to/veltrane
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/../e2e/lib.sh"
 shared=${SHARED:-$(cd "$(dirname "$0")/../.." && pwd)/../shared}
 debian_vcf=/usr/share/doc/shapeit4/examples/test/reference.vcf.gz
 for needed in "$shared/data/chr20-cc/markers.tsv" "$shared/data/chr20-vcf/chr20-qt.pheno" "$debian_vcf"; do
