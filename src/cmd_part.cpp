@@ -38,9 +38,7 @@ CommandLine PartCommandLine() {
 
 ScanRequest RequestOf(const CommandLine& cl) {
   ScanRequest request;
-  const std::string mode = cl.Value("mode", "s");
-  if (mode != "s" && mode != "q") cl.Fail("--mode takes 's' or 'q', not " + Quoted(mode));
-  request.quantitative = mode == "q";
+  request.quantitative = cl.Quantitative();
   request.dataFile = cl.Required("data");
   request.parameterFile = cl.Required("params");
   if (cl.Has("intervals")) request.intervalFile = cl.Value("intervals");

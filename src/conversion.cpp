@@ -66,9 +66,7 @@ ConvertOptions ReadConvertOptions(const CommandLine& line) {
   ConvertOptions options;
   options.vcf = line.Required("vcf");
   options.pheno = line.Required("pheno");
-  const std::string mode = line.Value("mode", "s");
-  if (mode != "s" && mode != "q") line.Fail("--mode takes s or q, not " + Quoted(mode));
-  options.quantitative = mode == "q";
+  options.quantitative = line.Quantitative();
   options.phenoName = line.Value("pheno-name");
   options.geneticMap = line.Value("genetic-map");
   options.includeIds = line.Value("include-ids");

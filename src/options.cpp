@@ -103,6 +103,12 @@ int CommandLine::Integer(std::string_view name, int fallback) const {
   return number;
 }
 
+bool CommandLine::Quantitative() const {
+  const std::string mode = Value("mode", "s");
+  if (mode != "s" && mode != "q") Fail("--mode takes s or q, not " + Quoted(mode));
+  return mode == "q";
+}
+
 int CommandLine::Threads() const { return Integer("threads", 0); }
 
 void CommandLine::PrintHelp() const {

@@ -37,6 +37,8 @@ class CommandLine {
   double Number(std::string_view name, double fallback) const;
   int Integer(std::string_view name, int fallback) const;
   bool Quiet() const { return Has("quiet"); }
+  // --mode s (the default) or q: whether the phenotype is a quantitative trait.
+  bool Quantitative() const;
   // The thread count asked for; 0 for the default.
   int Threads() const;
   // The words that are not options, in their order.
