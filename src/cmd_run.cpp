@@ -1,18 +1,23 @@
-// veltrane run: convert, scan and report in one command. The scan is a
-// classic run on the converted files, in a private folder; its files and the
-// table, summary and plot made from them go into the output folder only when
-// everything has succeeded.
-#include <unistd.h>
-
+// veltrane run: convert, scan and report in one command. The data set is
+// built in memory from the VCF, as a classic run on the converted files would
+// read it; the scan's rows go to the writers of the results block, the table,
+// the summary and the plot, and every file takes its place in the output
+// folder only when all have been written.
 #include <charconv>
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <sstream>
 
+#include "bgzf_stream.h"
 #include "commands.h"
 #include "conversion.h"
+#include "data_set_builder.h"
 #include "dbscan.h"
 #include "locus_plot.h"
+#include "output_files.h"
+#include "progress.h"
 #include "run_report.h"
 #include "scan.h"
 #include "whole_files.h"
@@ -50,7 +55,8 @@ std::size_t ValuesAfter(const char* flag, int first) {
 }
 
 struct Parameters {
-  std::string text;  // the parameter file
+  std::string text;    // the parameter file
+  std::string source;  // where it came from, for messages
   int permutations = 0;
 };
 
@@ -81,6 +87,7 @@ Parameters FromFlags(const CommandLine& line) {
   }
   // Ranges are checked by the parameter-file reader; its line tells the flag.
   const std::string source = "flags";
+  parameters.source = source;
   try {
     parameters.permutations = Permutations(parameters.text, source);
   } catch (const RunError& e) {
@@ -100,35 +107,102 @@ Parameters ReadParameters(const CommandLine& line) {
   const std::string path = line.Value("params");
   std::ifstream in = OpenInputFile(path, "parameter file");
   Parameters parameters;
+  parameters.source = path;
   parameters.text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   parameters.permutations = Permutations(parameters.text, path);
   return parameters;
 }
 
-// A private folder for the converted files and the classic run, removed at the end.
-class StagingFolder {
+// The output folder, created if missing; a run that fails takes back a
+// folder it created and left empty.
+class OutputFolder {
  public:
-  StagingFolder() {
-    std::string pattern = (fs::temp_directory_path() / "veltrane-run.XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw RunError(pattern + ": cannot create a temporary folder");
-    path_ = pattern;
+  explicit OutputFolder(const std::string& dir) : path_(dir) {
+    std::error_code error;
+    if (fs::exists(path_, error) && !fs::is_directory(path_, error)) throw RunError(dir + ": the output folder is a file");
+    created_ = fs::create_directories(path_, error);
+    if (error) throw RunError(dir + ": cannot create the output folder: " + error.message());
   }
-  ~StagingFolder() {
+  ~OutputFolder() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    if (created_ && !kept_ && fs::is_empty(path_, ignored)) fs::remove(path_, ignored);
   }
-  StagingFolder(const StagingFolder&) = delete;
-  StagingFolder& operator=(const StagingFolder&) = delete;
+  OutputFolder(const OutputFolder&) = delete;
+  OutputFolder& operator=(const OutputFolder&) = delete;
+  void Keep() { kept_ = true; }
   std::string operator/(const char* name) const { return (path_ / name).string(); }
 
  private:
   fs::path path_;
+  bool created_ = false, kept_ = false;
 };
+
+// The cluster report of a run: in full (the classic layout), without member
+// lines, or none; plain or bgzip-compressed.
+struct ReportForm {
+  ReportDetail detail = ReportDetail::kFull;
+  bool compressed = false;
+  const char* FileName() const { return compressed ? "output.gz" : "output"; }
+};
+
+ReportForm ReadReportForm(const CommandLine& line) {
+  ReportForm form;
+  const std::string detail = line.Value("report", "full");
+  if (detail == "clusters") form.detail = ReportDetail::kClusters;
+  else if (detail == "none") form.detail = ReportDetail::kNone;
+  else if (detail != "full") line.Fail("--report takes full, clusters or none, not " + Quoted(detail));
+  form.compressed = line.Has("report-bgzip");
+  if (form.compressed && form.detail == ReportDetail::kNone) line.Fail("--report-bgzip needs a report to compress");
+  return form;
+}
+
+// What the scan hands to the writers.
+struct ScanOutcome {
+  ResultsBlock results;
+  std::string resultsText;  // the results block as the classic run writes it
+};
+
+// Scans every position, writing the cluster report while it goes (into a
+// file beside its final name, which the writers' commit puts in place).
+ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFolder& folder, const CommandLine& line,
+                 WholeFiles& files) {
+  std::unique_ptr<ReplacingFile> reportFile;
+  std::optional<BgzfOstream> compressed;
+  std::ostream nowhere(nullptr);
+  std::ostream* report = &nowhere;
+  if (form.detail != ReportDetail::kNone) {
+    reportFile = std::make_unique<ReplacingFile>(folder / form.FileName(), "cluster report");
+    report = &reportFile->Stream();
+    if (form.compressed) report = &compressed.emplace(reportFile->Stream());
+  }
+  ScanOutcome outcome{EmptyResultsBlock(ds.q), ResultsHeader(ds.q)};
+  std::ostringstream results;
+  Progress progress("positions", ds.dim, !line.Quiet());
+  const ScanTally tally = ScanPositions(
+      ds, 0, ds.dim, *report, results,
+      [&](int pos) {
+        if (reportFile) reportFile->Check();
+        progress.Update(pos + 1);
+      },
+      line.Threads(), &outcome.results);
+  if (compressed) compressed->Finish();
+  if (reportFile) {
+    reportFile->Check();
+    files.Adopt(std::move(reportFile));
+  }
+  outcome.resultsText += results.str() + SummaryLines(ds.q, ds.num, tally);
+  outcome.results.summary = SummaryValues(ds.q, ds.num, tally);
+  if (!line.Quiet()) PrintScanWarnings(tally);
+  return outcome;
+}
 
 std::vector<OptionSpec> RunOptions() {
   std::vector<OptionSpec> options = ConvertOptionSpecs();
   options.push_back({"params", "FILE", "a parameter file, instead of the parameter flags below"});
   for (const ParameterFlag& flag : kParameterFlags) options.push_back(flag.option);
+  options.push_back({"report", "full|clusters|none",
+                     "the cluster report: in full, without member lines, or none (default full)"});
+  options.push_back({"report-bgzip", nullptr, "write the report bgzip-compressed, as output.gz"});
   options.push_back({"out", "DIR", "the output folder (created if missing)"});
   return options;
 }
@@ -137,51 +211,37 @@ std::vector<OptionSpec> RunOptions() {
 
 int RunCommand(int argc, char** argv) {
   CommandLine line("run", "--vcf FILE --pheno FILE [options] --out DIR",
-                   "Converts, scans and reports in one go. Writes into DIR: output and results (as a classic run\n"
-                   "on the converted files writes them), scan.tsv (every marker), summary.txt, scan.svg (the locus\n"
-                   "plot), params.txt and markers.tsv.",
+                   "Converts, scans and reports in one go. Writes into DIR: output (the cluster report) and\n"
+                   "results (as a classic run on the converted files writes them), scan.tsv (every marker),\n"
+                   "summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
                    RunOptions());
   if (!line.Parse(argc, argv)) return 0;
   const ConvertOptions options = ReadConvertOptions(line);
   const std::string dir = line.Required("out");
   const Parameters parameters = ReadParameters(line);
-  std::error_code error;
-  if (fs::exists(dir, error) && !fs::is_directory(dir, error)) throw RunError(dir + ": the output folder is a file");
+  const ReportForm form = ReadReportForm(line);
   const Conversion conversion = Convert(options);
 
-  StagingFolder staging;
-  WholeFiles inputs;
-  inputs.Add(staging / "data.txt", [&](std::ostream& out) { WriteDataFile(conversion, out); });
-  inputs.Add(staging / "intervals.txt", [&](std::ostream& out) { WriteIntervals(conversion, out); });
-  inputs.Add(staging / "params.txt", [&](std::ostream& out) { out << parameters.text; });
-  inputs.Commit();
-  ScanRequest request;
-  request.quantitative = options.quantitative;
-  request.dataFile = staging / "data.txt";
-  request.parameterFile = staging / "params.txt";
-  request.intervalFile = staging / "intervals.txt";
-  request.reportPath = staging / "output";
-  request.resultsPath = staging / "results";
-  request.threads = line.Threads();
-  request.quiet = line.Quiet();
-  RunScan(request);
-
-  std::ifstream resultsFile = OpenInputFile(request.resultsPath, "results file");
-  const ResultsBlock results = ReadLastResultsBlock(resultsFile, request.resultsPath);
-  const MarkerTable markers = MarkerTableOf(conversion);
-  fs::create_directories(dir, error);
-  if (error) throw RunError(dir + ": cannot create the output folder: " + error.message());
-  const fs::path out(dir);
+  CDataPoints ds;
+  BuildDataSet(ds, conversion, parameters.text, parameters.source);
+  CheckMemory(ds);
+  ds.reportDetail = form.detail;
+  InstallInterruptCleanup();
+  OutputFolder folder(dir);
+  Prepare(ds);
   WholeFiles files;
-  files.AddCopy(out / "output", request.reportPath);
-  files.AddCopy(out / "results", request.resultsPath);
-  files.Add(out / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, results, s); });
-  files.Add(out / "summary.txt", [&](std::ostream& s) {
-    WriteSummary({options, conversion, markers, results, parameters.text, parameters.permutations}, s);
+  const ScanOutcome scan = Scan(ds, form, folder, line, files);
+
+  const MarkerTable markers = MarkerTableOf(conversion);
+  files.Add(folder / "results", [&](std::ostream& s) { s << scan.resultsText; });
+  files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, s); });
+  files.Add(folder / "summary.txt", [&](std::ostream& s) {
+    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations}, s);
   });
-  files.Add(out / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(results, &markers, parameters.permutations); });
-  files.Add(out / "params.txt", [&](std::ostream& s) { s << parameters.text; });
-  files.Add(out / "markers.tsv", [&](std::ostream& s) { WriteMarkerTable(markers, s); });
+  files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, parameters.permutations); });
+  files.Add(folder / "params.txt", [&](std::ostream& s) { s << parameters.text; });
+  files.Add(folder / "markers.tsv", [&](std::ostream& s) { WriteMarkerTable(markers, s); });
   files.Commit();
+  folder.Keep();
   return 0;
 }

@@ -114,6 +114,10 @@ struct PositionState {
   std::vector<int> rankTally;
 };
 
+// How much of the cluster report a run writes: every cluster above the
+// threshold with its member lines, the clusters without their members, or nothing.
+enum class ReportDetail { kFull, kClusters, kNone };
+
 // The data set and the analysis steps of a run.
 //
 // Phenotype labels are read through a label order: haplotype h carries the
@@ -152,12 +156,20 @@ class CDataPoints {
   // for a < b < a + curdim. Built only for the LD-weighted scheme 3.
   std::vector<double> LDMatrix;
   double aveDensity = 0.0;
+  ReportDetail reportDetail = ReportDetail::kFull;
 
   // Input files (input.cpp). sourceName names the file in error messages.
   void ReadParameter(std::istream& fpara, const std::string& sourceName = "parameter file");
   void Read(std::istream& fin, const std::string* intervalFile, int g,
             const std::string& sourceName = "data file");
   void ReadIntervalDist(const std::string* intervalFile);
+  // The steps of Read, for data sets built in memory: a haplotype's phenotype
+  // from its data-file field (false for a trait that is not a finite number),
+  // each haplotype in turn, then the marker count; the marker intervals in cM.
+  bool SetPhenotype(CMyPoint& point, std::string_view field) const;
+  void AddHaplotype(CMyPoint&& point);
+  void EndHaplotypes(int markers);
+  void SetIntervals(const std::vector<float>& centiMorgans);
 
   // Missing alleles, frequencies and linkage disequilibrium (preprocess.cpp).
   void ImputeMissing();

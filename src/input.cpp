@@ -227,19 +227,8 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
     CMyPoint point;
     if (!ParseInt(fields[0], point.id))
       Reject(sourceName, lineNo, "identifier " + Quoted(fields[0]) + " is not an integer");
-    if (q == 0) {
-      if (fields[1].front() == 'a') {
-        point.affected = 1;
-        nCase++;
-      } else {
-        nCont++;
-      }
-    } else {
-      float trait = 0.0f;
-      if (!ParseFloat(fields[1], trait))
-        Reject(sourceName, lineNo, "trait " + Quoted(fields[1]) + " is not a finite number");
-      point.traitvalue = trait;
-    }
+    if (!SetPhenotype(point, fields[1]))
+      Reject(sourceName, lineNo, "trait " + Quoted(fields[1]) + " is not a finite number");
     const int alleles = static_cast<int>(fields.size()) - 2;
     if (expectedAlleles < 0) expectedAlleles = alleles;
     if (alleles != expectedAlleles)
@@ -252,19 +241,44 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
         Reject(sourceName, lineNo, "allele " + Quoted(token) + " of marker " + std::to_string(k + 1) +
                                        " is not a non-negative integer");
     }
-    data.push_back(std::move(point));
-    num++;
-    numberIndividuals++;
+    AddHaplotype(std::move(point));
   }
   if (fin.bad()) throw RunError(sourceName + ": read error");
   if (num == 0) throw RunError(sourceName + ": no haplotype line after the header");
-  dim = expectedAlleles;
+  EndHaplotypes(expectedAlleles);
+  if (pairing == 1) num /= 2;
+  ReadIntervalDist(intervalFile);
+}
+
+bool CDataPoints::SetPhenotype(CMyPoint& point, std::string_view field) const {
+  if (q == 0) {
+    point.affected = field.front() == 'a' ? 1 : 0;
+    return true;
+  }
+  float trait = 0.0f;
+  if (!ParseFloat(field, trait)) return false;
+  point.traitvalue = trait;
+  return true;
+}
+
+void CDataPoints::AddHaplotype(CMyPoint&& point) {
+  if (q == 0) (point.affected ? nCase : nCont)++;
+  data.push_back(std::move(point));
+  num++;
+  numberIndividuals++;
+}
+
+void CDataPoints::EndHaplotypes(int markers) {
+  dim = markers;
   identityOrder.resize(data.size());
   std::iota(identityOrder.begin(), identityOrder.end(), 0);
-  if (pairing == 1) num /= 2;
   // A window wider than the marker row is clamped to the row.
   if (curdim > dim) curdim = dim;
-  ReadIntervalDist(intervalFile);
+}
+
+void CDataPoints::SetIntervals(const std::vector<float>& centiMorgans) {
+  markerIntervalDist.resize(centiMorgans.size());
+  for (std::size_t i = 0; i < centiMorgans.size(); i++) markerIntervalDist[i] = centiMorgans[i] * 0.01;
 }
 
 void CDataPoints::ReadIntervalDist(const std::string* intervalFile) {
@@ -281,10 +295,9 @@ void CDataPoints::ReadIntervalDist(const std::string* intervalFile) {
   if (fields.size() != markerIntervalDist.size())
     Reject(*intervalFile, 1, "expected " + std::to_string(dim - 1) + " marker intervals, found " +
                                  std::to_string(fields.size()));
-  for (std::size_t i = 0; i < fields.size(); i++) {
-    float interval = 0.0f;
-    if (!ParseFloat(fields[i], interval))
+  std::vector<float> intervals(fields.size());
+  for (std::size_t i = 0; i < fields.size(); i++)
+    if (!ParseFloat(fields[i], intervals[i]))
       Reject(*intervalFile, 1, "interval " + Quoted(fields[i]) + " is not a finite number");
-    markerIntervalDist[i] = interval * 0.01;
-  }
+  SetIntervals(intervals);
 }

@@ -24,6 +24,7 @@ class ReplacingFile {
   ReplacingFile& operator=(const ReplacingFile&) = delete;
 
   std::ostream& Stream() { return stream_; }
+  const std::string& Path() const { return path_; }
   // Raises a RunError if a write has failed (a full disk, say).
   void Check();
   // Flushes and closes the temporary file; raises a RunError if a write failed.

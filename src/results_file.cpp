@@ -76,7 +76,7 @@ class BlockReader {
     const std::vector<double> numbers = Numbers(fields, source_, lineNo);
     if (numbers[1] != static_cast<double>(block_.rows.size()))
       Reject(source_, lineNo, "marker " + Quoted(fields[1]) + " should be " + std::to_string(block_.rows.size()));
-    block_.rows.emplace_back(fields.begin(), fields.end());
+    block_.AddRow({fields.begin(), fields.end()}, numbers);
   }
 
   // The summary gives a position every fourth field, as in "99	2.97609	2.53469	0.37	127	...".
@@ -92,10 +92,9 @@ class BlockReader {
 
 }  // namespace
 
-double ResultsBlock::Value(std::size_t row, std::size_t column) const {
-  double value = 0;
-  ParseResultNumber(rows[row][column], value);
-  return value;
+void ResultsBlock::AddRow(std::vector<std::string> fields, std::vector<double> numbers) {
+  rows.push_back(std::move(fields));
+  values.push_back(std::move(numbers));
 }
 
 bool ParseResultNumber(std::string_view token, double& out) {

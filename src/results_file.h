@@ -12,9 +12,12 @@ struct ResultsBlock {
   bool quantitative = false;  // told by the header line
   std::vector<std::string> columns;
   std::vector<std::vector<std::string>> rows;  // the fields of each marker line, as written
+  std::vector<std::vector<double>> values;     // the same fields as numbers
   std::vector<double> summary;                 // the values of the summary line
 
-  double Value(std::size_t row, std::size_t column) const;
+  double Value(std::size_t row, std::size_t column) const { return values[row][column]; }
+  // Appends a marker line.
+  void AddRow(std::vector<std::string> fields, std::vector<double> numbers);
 };
 
 // The last block of a results file. Raises a RunError "source:line: message"

@@ -51,8 +51,8 @@ std::uint64_t AvailableMemory() {
   return available;
 }
 
-// Stops before the scan when the run would need more memory than the machine
-// has, rather than being killed part-way.
+}  // namespace
+
 void CheckMemory(const CDataPoints& ds) {
   const std::uint64_t n = ds.data.size(), dim = ds.dim;
   const std::uint64_t replicates = ds.permutationTimes > 0 ? ds.permutationTimes : 0;
@@ -74,6 +74,8 @@ void CheckMemory(const CDataPoints& ds) {
                  ") but only " + gib(available) + " is available");
 }
 
+namespace {
+
 // Genetic distances of the positions from .. to-1 from the first marker: the
 // intervals added one by one from the start, as a running total over the
 // whole row would.
@@ -91,7 +93,7 @@ std::vector<double> GeneticDistances(const CDataPoints& ds, int from, int to) {
 // One position: cluster it, write its report block and results line, and
 // offer its scores to the tally.
 void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double geneticDistance, std::ostream& report,
-                  std::ostream& results, ScanTally& tally) {
+                  ResultsLine& results, ScanTally& tally) {
   ds.SetWindow(s, pos);
   if (ds.weightFuntionClass == 3)
     ds.CalculateDistUsingLD(s);
@@ -105,7 +107,7 @@ void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double genet
   if (!(s.epslion > 0)) tally.zeroRadius++;
   if (s.clusters.empty()) tally.noCluster++;
 
-  results << geneticDistance << '\t';
+  results << geneticDistance;
   if (ds.q) {
     const double zscore = ds.WriteQTLScore(s, report);
     tally.cluster.Offer(pos, zscore);
@@ -113,8 +115,7 @@ void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double genet
     // A position without a cluster that has a t statistic keeps the starting
     // score -1e7; it has nothing to test, so p = 1.
     const double minusLogP = zscore == kNoClusterScore ? -std::log10(1.0) : StudentMinusLog10(zscore, ds.num);
-    results << pos << '\t' << zscore << '\t' << minusLogP << '\t' << single.T << '\t' << single.WelthT << '\t'
-            << single.dofWelthT << '\t' << single.U << '\t' << single.Z << '\n';
+    results << pos << zscore << minusLogP << single.T << single.WelthT << single.dofWelthT << single.U << single.Z;
     tally.single.Offer(pos, single.T);
     tally.singleU.Offer(pos, single.Z);
   } else {
@@ -123,8 +124,7 @@ void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double genet
     const double singleChiSQ = ds.ChiSQ(pos);
     const double singleMinusLogPvalue = singleChiSQ != 0 ? ChisqMinusLog10(singleChiSQ) : 0.0;
     tally.single.Offer(pos, singleChiSQ);
-    results << pos << '\t' << zscore << '\t' << ChisqMinusLog10(zscore * zscore) << '\t' << singleChiSQ << '\t'
-            << singleMinusLogPvalue << '\n';
+    results << pos << zscore << ChisqMinusLog10(zscore * zscore) << singleChiSQ << singleMinusLogPvalue;
   }
   ds.ScoreReplicates(s, tally.maxima);
 }
@@ -153,7 +153,8 @@ int AvailableCores() {
 // The scan's results for a block of consecutive positions, kept until every
 // earlier block has been written.
 struct Block {
-  std::string report, results;
+  std::string report;
+  std::vector<ResultsLine> results;
   ScanTally tally;
   bool finished = false;
 };
@@ -220,7 +221,7 @@ int ScanThreads(int requested) {
 // state of its own; the blocks are written, and their tallies merged, in
 // position order as soon as all earlier ones are done.
 ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
-                        const PositionDone& done, int threads) {
+                        const PositionDone& done, int threads, ResultsBlock* rows) {
   const int count = std::max(to - from, 0);
   const int blockSize = 4;
   const int blocks = (count + blockSize - 1) / blockSize;
@@ -234,7 +235,10 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
     for (; written < blocks && out[written].finished; written++) {
       Block& block = out[written];
       report << block.report;
-      results << block.results;
+      for (ResultsLine& line : block.results) {
+        results << line.Text();
+        if (rows) rows->AddRow(std::move(line.fields), std::move(line.values));
+      }
       tally.Merge(block.tally);
       block = Block();
       if (done)
@@ -253,11 +257,11 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
       std::exception_ptr error;
       try {
         block.tally = EmptyTally(ds);
-        std::ostringstream blockReport, blockResults;
+        std::ostringstream blockReport;
         for (int pos = from + b * blockSize; pos < std::min(to, from + (b + 1) * blockSize) && !failed; pos++)
-          ScanPosition(ds, state, pos, geneticDistance[pos - from], blockReport, blockResults, block.tally);
+          ScanPosition(ds, state, pos, geneticDistance[pos - from], blockReport, block.results.emplace_back(),
+                       block.tally);
         block.report = std::move(blockReport).str();
-        block.results = std::move(blockResults).str();
         block.finished = true;
       } catch (...) {
         error = std::current_exception();
@@ -284,25 +288,52 @@ const char* ResultsHeader(bool quantitative) {
                       : "GeneticDistance\tMarkers\tZ-score\ttMinusLog10Pvalue\tSingleSNPChiSQ\tSingleSNPMinusLogP\n";
 }
 
-std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tally) {
+std::vector<double> SummaryValues(bool quantitative, int haplotypes, const ScanTally& tally) {
   const BestPosition c = Final(tally.cluster), s = Final(tally.single), u = Final(tally.singleU);
   const double pValuePermu = PermutationPValue(tally.maxima.cluster, c.score);
+  if (quantitative)
+    return {Position(c), c.score, StudentMinusLog10(c.score, haplotypes), pValuePermu,
+            Position(s), s.score, StudentMinusLog10(s.score, haplotypes), PermutationPValue(tally.maxima.singleT, s.score),
+            Position(u), u.score, -std::log10(qNomral(u.score)), PermutationPValue(tally.maxima.singleZ, u.score)};
+  return {Position(c), c.score, ChisqMinusLog10(c.score * c.score), pValuePermu,
+          Position(s), s.score, ChisqMinusLog10(s.score)};
+}
+
+std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tally) {
   std::ostringstream out;
-  if (quantitative) {
-    out << "Veltrane:predicted_Pos\tpredicted_QScore\t-log(p)\tpermutation_p-Value\t"
-           "SingleSNP_predicted_Pos\tT statistic\t-log(p)\tpermutation_p-Value\t"
-           "MWU_predicted_Pos\tpredict_ZScore\t-log(p)\tpermutation_p-Value\t\n"
-        << Position(c) << '\t' << c.score << '\t' << StudentMinusLog10(c.score, haplotypes) << '\t' << pValuePermu
-        << '\t' << Position(s) << '\t' << s.score << '\t' << StudentMinusLog10(s.score, haplotypes) << '\t'
-        << PermutationPValue(tally.maxima.singleT, s.score) << '\t' << Position(u) << '\t' << u.score << '\t'
-        << -std::log10(qNomral(u.score)) << '\t' << PermutationPValue(tally.maxima.singleZ, u.score) << "\t\n";
-  } else {
-    out << "Veltrane:predicted_Pos\tpredict_ZScore\t-LogPvalue\tpermutation_p-Value\t"
-           "Single SNP:predicted_Pos\tpredict_ZScore\t-LogPvalue\n"
-        << Position(c) << '\t' << c.score << '\t' << ChisqMinusLog10(c.score * c.score) << '\t' << pValuePermu << '\t'
-        << Position(s) << '\t' << s.score << '\t' << ChisqMinusLog10(s.score) << '\n';
-  }
+  out << (quantitative ? "Veltrane:predicted_Pos\tpredicted_QScore\t-log(p)\tpermutation_p-Value\t"
+                         "SingleSNP_predicted_Pos\tT statistic\t-log(p)\tpermutation_p-Value\t"
+                         "MWU_predicted_Pos\tpredict_ZScore\t-log(p)\tpermutation_p-Value\t\n"
+                       : "Veltrane:predicted_Pos\tpredict_ZScore\t-LogPvalue\tpermutation_p-Value\t"
+                         "Single SNP:predicted_Pos\tpredict_ZScore\t-LogPvalue\n");
+  const std::vector<double> values = SummaryValues(quantitative, haplotypes, tally);
+  for (std::size_t k = 0; k < values.size(); k++) out << (k ? "\t" : "") << values[k];
+  out << (quantitative ? "\t\n" : "\n");
   return out.str();
+}
+
+ResultsBlock EmptyResultsBlock(bool quantitative) {
+  ResultsBlock block;
+  block.quantitative = quantitative;
+  std::string header = ResultsHeader(quantitative);
+  header.pop_back();
+  for (std::string_view column : SplitFields(header, "\t")) block.columns.emplace_back(column);
+  return block;
+}
+
+template <class Number>
+ResultsLine& ResultsLine::operator<<(Number value) {
+  std::ostringstream text;
+  text << value;
+  fields.push_back(std::move(text).str());
+  values.push_back(static_cast<double>(value));
+  return *this;
+}
+
+std::string ResultsLine::Text() const {
+  std::string line;
+  for (const std::string& field : fields) (line += line.empty() ? "" : "\t") += field;
+  return line + '\n';
 }
 
 std::vector<std::string> ScanWarnings(const ScanTally& tally) {
@@ -316,6 +347,10 @@ std::vector<std::string> ScanWarnings(const ScanTally& tally) {
     warnings.push_back("no cluster formed at " + std::to_string(tally.noCluster) + of +
                        "; use a larger radius or a smaller density fraction");
   return warnings;
+}
+
+void PrintScanWarnings(const ScanTally& tally) {
+  for (const std::string& warning : ScanWarnings(tally)) std::fprintf(stderr, "veltrane: warning: %s\n", warning.c_str());
 }
 
 void RunScan(const ScanRequest& request) {
@@ -338,6 +373,5 @@ void RunScan(const ScanRequest& request) {
       request.threads);
   results << SummaryLines(ds.q, ds.num, tally);
   files.Commit(results.str());
-  if (!request.quiet)
-    for (const std::string& warning : ScanWarnings(tally)) std::fprintf(stderr, "veltrane: warning: %s\n", warning.c_str());
+  if (!request.quiet) PrintScanWarnings(tally);
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dbscan.h"
+#include "results_file.h"
 
 // What a classic run reads and writes.
 struct ScanRequest {
@@ -50,6 +51,18 @@ struct ScanTally {
   void Merge(const ScanTally& later);
 };
 
+// The results line of one position: its fields as the results file writes
+// them (stream defaults), and the same values as numbers for the writers of a
+// one-shot run.
+struct ResultsLine {
+  std::vector<std::string> fields;
+  std::vector<double> values;
+  template <class Number>
+  ResultsLine& operator<<(Number value);
+  // The line as the results file holds it, line end included.
+  std::string Text() const;
+};
+
 // Called after each position, in position order, once its report block is written.
 using PositionDone = std::function<void(int pos)>;
 
@@ -60,19 +73,34 @@ int ScanThreads(int requested);
 // Scans the positions from .. to-1 on ScanThreads(threads) threads, writing
 // their report blocks and results lines in position order. The output does
 // not depend on the thread count.
+// When rows is given, the results lines are also added to it as marker lines.
 ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
-                        const PositionDone& done, int threads = 0);
+                        const PositionDone& done, int threads = 0, ResultsBlock* rows = nullptr);
 
 // The first line of a results block.
 const char* ResultsHeader(bool quantitative);
+
+// The values of the summary line of a results block: per statistic its best
+// position, score, -log10 p and, for those the permutation test covers, the
+// permutation p-value.
+std::vector<double> SummaryValues(bool quantitative, int haplotypes, const ScanTally& tally);
 
 // The two summary lines that end a results block, with the permutation
 // p-values when there were replicates.
 std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tally);
 
+// An empty results block of the mode, with its columns, to be given to ScanPositions.
+ResultsBlock EmptyResultsBlock(bool quantitative);
+
+// Stops before the scan when the run would need more memory than the machine
+// has, rather than being killed part-way.
+void CheckMemory(const CDataPoints& ds);
+
 // Warnings about parameters under which nothing could cluster; nothing when
 // the scan clustered normally.
 std::vector<std::string> ScanWarnings(const ScanTally& tally);
+// The same on standard error, one "veltrane: warning:" line each.
+void PrintScanWarnings(const ScanTally& tally);
 
 // The whole classic run. Raises a RunError for bad inputs or unwritable outputs.
 void RunScan(const ScanRequest& request);

@@ -61,6 +61,7 @@ void CMyPoint::Write(std::ostream& fout, int start, int len, bool core) const {
 
 void CDataPoints::WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const {
   report << "Cluster number " << cluster.id << "\n";
+  if (reportDetail == ReportDetail::kClusters) return;
   ForEachHaplotype(cluster.members, [&](int m) { data[m].Write(report, s.curpos, curdim, s.core[m]); });
 }
 
@@ -109,6 +110,7 @@ double CDataPoints::CaseControlPositionScore(const PositionState& s, const Haplo
 }
 
 double CDataPoints::Write(const PositionState& s, std::ostream& fout) const {
+  if (reportDetail == ReportDetail::kNone) return CaseControlPositionScore(s, caseBits, nullptr);
   fout << "Position: " << s.pos << '\n';
   const double score = CaseControlPositionScore(s, caseBits, &fout);
   fout << '\n';
@@ -171,6 +173,7 @@ double CDataPoints::TraitPositionScore(const PositionState& s, const int* order,
 }
 
 double CDataPoints::WriteQTLScore(const PositionState& s, std::ostream& fout) const {
+  if (reportDetail == ReportDetail::kNone) return TraitPositionScore(s, ObservedOrder(), nullptr, nullptr);
   fout << "Position: " << s.pos << '\n';
   const double score = TraitPositionScore(s, ObservedOrder(), &fout, nullptr);
   fout << '\n';

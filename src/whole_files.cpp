@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <fstream>
-#include <memory>
 
 #include "output_files.h"
 #include "text.h"
@@ -17,17 +16,20 @@ void WholeFiles::AddCopy(std::string path, std::string source) {
   });
 }
 
+void WholeFiles::Adopt(std::unique_ptr<ReplacingFile> file) { adopted_.push_back(std::move(file)); }
+
 void WholeFiles::Commit() {
   SignalGuard held;
   // Each file is written whole beside its path; none takes its path's place
   // before all are written, and any left unplaced are removed.
-  std::vector<std::unique_ptr<ReplacingFile>> written;
+  std::vector<std::unique_ptr<ReplacingFile>> written = std::move(adopted_);
+  for (const std::unique_ptr<ReplacingFile>& file : written) file->Close();
   for (const File& file : files_) {
     written.push_back(std::make_unique<ReplacingFile>(file.path, "file"));
     file.writer(written.back()->Stream());
     written.back()->Close();
   }
-  for (std::size_t i = 0; i < written.size(); i++)
-    if (const int error = written[i]->Replace())
-      throw RunError(files_[i].path + ": cannot replace the file: " + std::strerror(error));
+  for (const std::unique_ptr<ReplacingFile>& file : written)
+    if (const int error = file->Replace())
+      throw RunError(file->Path() + ": cannot replace the file: " + std::strerror(error));
 }

@@ -6,8 +6,11 @@
 
 #include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "output_files.h"
 
 class WholeFiles {
  public:
@@ -17,6 +20,9 @@ class WholeFiles {
   void Add(std::string path, Writer writer);
   // Adds a file holding a copy of an existing file.
   void AddCopy(std::string path, std::string source);
+  // Adds a file already written beside its path (one too large to hold in
+  // memory, written while the scan runs); Commit closes and places it.
+  void Adopt(std::unique_ptr<ReplacingFile> file);
 
   // Writes every file, then renames them into place. Interrupting signals wait
   // until it is done. Raises a RunError (and removes the temporary files) when
@@ -29,4 +35,5 @@ class WholeFiles {
     Writer writer;
   };
   std::vector<File> files_;
+  std::vector<std::unique_ptr<ReplacingFile>> adopted_;
 };

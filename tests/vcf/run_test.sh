@@ -57,6 +57,31 @@ case-control-flags|s|$fam|--radius 1,0.5 --density 0.1 --window 21 --weights 1,-
 trait-params-file|q|$qt|--params $in/params.txt|1f5fbf e07b00 2a9d3a
 EOF2
 
+# The lighter reports: without member lines, none, or bgzip-compressed; the
+# other files stay those of the full run.
+full=$work/case-control-flags/run
+strip_members() {  # report: the member lines between a cluster's number and its score header go
+  awk '/^Cluster number/ { print; skip = 1; next } /^(ChiSquare|T_Score)\t/ { skip = 0 } !skip' "$1"
+}
+while IFS='|' read -r name arguments; do
+  begin_case "$name"
+  read -r -a args <<< "$arguments"
+  "$bin" run --quiet "${inputs[@]}" --pheno "$fam" --permutations 20 "${args[@]}" --out "$dir/run" ||
+    fail "run failed"
+  for file in results scan.tsv summary.txt markers.tsv; do same "$full/$file" "$dir/run/$file"; done
+  case $name in
+    report-clusters) same <(strip_members "$full/output") "$dir/run/output" ;;
+    report-none) [ ! -e "$dir/run/output" ] || fail "--report none wrote a report" ;;
+    report-bgzip) gzip -t "$dir/run/output.gz" || fail "output.gz is not gzip"
+                  same "$full/output" <(gzip -dc "$dir/run/output.gz") ;;
+  esac
+  end_case
+done << EOF2
+report-clusters|--report clusters
+report-none|--report none
+report-bgzip|--report-bgzip
+EOF2
+
 # plot: the blocks of the runs above; non-finite values are drawn, not fatal.
 results=$work/case-control-flags/run/results
 markers=$work/case-control-flags/run/markers.tsv
