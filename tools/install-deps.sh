@@ -1,10 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, if any is missing.
+# Installs the Debian packages a task needs, if any is missing:
+#   tools/install-deps.sh          building and running veltrane
+#   tools/install-deps.sh tests    that, and what the test suite uses
+#   tools/install-deps.sh bench    that, and the field's tools the bench studies compare with
 set -eu
-# htslib, pkg-config and zlib build the VCF commands; the tests render the plot
-# with rsvg-convert (checked by python3) and check conversions against the VCF of shapeit4-example.
-packages=(g++ cmake make libgtest-dev libgmock-dev libbenchmark-dev libhts-dev pkg-config zlib1g-dev librsvg2-bin
-  shapeit4-example python3 snakemake)
+# htslib, pkg-config and zlib build the VCF commands.
+build=(g++ cmake make libhts-dev pkg-config zlib1g-dev)
+# The tests render the plot with rsvg-convert (checked by python3), run the
+# workflow with Snakemake and check conversions against the VCF of shapeit4-example.
+tests=(libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin shapeit4-example python3 snakemake)
+# PLINK 1.9, PLINK 2 and R with susieR to compare with, numpy for the
+# simulations, bcftools/tabix to cut and index the simulated VCFs.
+bench=(plink1.9 plink2 r-cran-susier python3-numpy bcftools tabix)
+packages=("${build[@]}")
+case "${1:-build}" in
+  build) ;;
+  tests) packages+=("${tests[@]}") ;;
+  bench) packages+=("${tests[@]}" "${bench[@]}") ;;
+  *) echo "usage: $0 [build|tests|bench]" >&2; exit 2 ;;
+esac
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

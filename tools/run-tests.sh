@@ -3,7 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (in build-sanitize/).
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
-"$top/tools/install-deps.sh"
+"$top/tools/install-deps.sh" tests
 build="$top/build"
 flags=(-DCMAKE_BUILD_TYPE=Release)
 if [ "${1:-}" = "--sanitize" ]; then
