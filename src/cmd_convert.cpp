@@ -10,6 +10,7 @@
 int ConvertCommand(int argc, char** argv) {
   std::vector<OptionSpec> options = ConvertOptionSpecs();
   options.push_back({"out", "PREFIX", "writes PREFIX.data.txt, PREFIX.intervals.txt and PREFIX.markers.tsv"});
+  options.push_back({"quiet", nullptr, "no progress line, and no counts of what was converted and left out"});
   CommandLine line("convert", "--vcf FILE --pheno FILE [options] --out PREFIX",
                    "Converts phased genotypes and phenotypes to the data file, the marker-interval file (cM) and "
                    "the marker table\nof a classic run (veltrane -s|-q PREFIX.data.txt params.txt "

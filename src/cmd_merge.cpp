@@ -11,6 +11,7 @@
 #include "part_file.h"
 #include "scan.h"
 #include "text.h"
+#include "whole_files.h"
 
 namespace {
 
@@ -87,9 +88,10 @@ int MergeCommand(int argc, char** argv) {
   CommandLine cl("merge", "--out DIR PART...",
                  "Puts the part files of one data set (from 'veltrane part'), given in any order, together\n"
                  "into DIR/output and DIR/results: the cluster report and the results block of one whole\n"
-                 "run, byte for byte. As in the classic run, the results block is appended to DIR/results.\n"
+                 "run, byte for byte. Both files are replaced whole, as 'veltrane run' replaces its folder's.\n"
                  "Parts that miss or repeat positions, or come from other data or parameters, are refused.",
-                 {{"out", "DIR", "the folder that receives 'output' and 'results' (made if missing)"}});
+                 {{"out", "DIR", "the folder that receives 'output' and 'results' (made if missing)"},
+                  {"quiet", nullptr, "no warnings"}});
   cl.AcceptOperands();
   if (!cl.Parse(argc, argv)) return 0;
   const std::string dir = cl.Required("out");
@@ -104,14 +106,18 @@ int MergeCommand(int argc, char** argv) {
 
   MakeFolder(dir);
   InstallInterruptCleanup();
-  OutputFiles files(dir + "/results", dir + "/output");
-  std::string results = ResultsHeader(inputs.quantitative);
-  for (const NamedPart& p : parts) {
-    files.Report() << p.part.report;
-    results += p.part.results;
-  }
-  files.CheckReport();
-  files.Commit(results + SummaryLines(inputs.quantitative, inputs.haplotypes, tally));
+  // As run does, the folder's two files are replaced whole: merging twice
+  // gives the same folder.
+  WholeFiles files;
+  files.Add(dir + "/output", [&](std::ostream& out) {
+    for (const NamedPart& p : parts) out << p.part.report;
+  });
+  files.Add(dir + "/results", [&](std::ostream& out) {
+    out << ResultsHeader(inputs.quantitative);
+    for (const NamedPart& p : parts) out << p.part.results;
+    out << SummaryLines(inputs.quantitative, inputs.haplotypes, tally);
+  });
+  files.Commit();
   if (!cl.Quiet())
     for (const std::string& warning : ScanWarnings(tally)) std::fprintf(stderr, "veltrane: warning: %s\n", warning.c_str());
   return 0;

@@ -33,7 +33,9 @@ CommandLine PartCommandLine() {
        {"to", "B", "the position after the last (default: the number of markers)"},
        {"chunk", "K", "the chunk to scan, from 1 to N"},
        {"chunks", "N", "the number of chunks the positions are split into"},
-       {"out", "FILE", "the part file to write"}});
+       {"out", "FILE", "the part file to write"},
+       kThreadsOption,
+       {"quiet", nullptr, "no progress line"}});
 }
 
 ScanRequest RequestOf(const CommandLine& cl) {

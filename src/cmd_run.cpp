@@ -204,6 +204,8 @@ std::vector<OptionSpec> RunOptions() {
                      "the cluster report: in full, without member lines, or none (default full)"});
   options.push_back({"report-bgzip", nullptr, "write the report bgzip-compressed, as output.gz"});
   options.push_back({"out", "DIR", "the output folder (created if missing)"});
+  options.push_back(kThreadsOption);
+  options.push_back({"quiet", nullptr, "no progress line and no warnings"});
   return options;
 }
 

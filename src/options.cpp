@@ -11,13 +11,14 @@
 namespace {
 
 const OptionSpec kCommonOptions[] = {
-    {"threads", "N", "threads for the scan (default: OMP_NUM_THREADS, else every core the process may use)"},
-    {"quiet", nullptr, "no progress line and no warnings"},
     {"help", nullptr, "show this help and exit"},
     {"version", nullptr, "show the version and exit"},
 };
 
 }  // namespace
+
+const OptionSpec kThreadsOption = {
+    "threads", "N", "threads for the scan, at most the cores the process may use (default: OMP_NUM_THREADS, else all)"};
 
 const char* VersionLine() { return "veltrane " VELTRANE_VERSION; }
 

@@ -1,5 +1,6 @@
 // Options of the commands: "--name VALUE", "--name=VALUE" and flags. Every
-// command also takes --help, --version, --quiet and --threads N.
+// command also takes --help and --version; each lists the others it reads,
+// --quiet with what it silences, and --threads N if it scans.
 #pragma once
 
 #include <map>
@@ -36,10 +37,10 @@ class CommandLine {
   std::string Required(std::string_view name) const;
   double Number(std::string_view name, double fallback) const;
   int Integer(std::string_view name, int fallback) const;
-  bool Quiet() const { return Has("quiet"); }
+  bool Quiet() const { return Has("quiet"); }  // false for a command without --quiet
   // --mode s (the default) or q: whether the phenotype is a quantitative trait.
   bool Quantitative() const;
-  // The thread count asked for; 0 for the default.
+  // The thread count asked for; 0 for the default (and for a command without --threads).
   int Threads() const;
   // The words that are not options, in their order.
   const std::vector<std::string>& Operands() const { return operands_; }
@@ -56,6 +57,9 @@ class CommandLine {
   bool acceptOperands_ = false;
   std::vector<std::string> operands_;
 };
+
+// --threads N, for the commands that scan.
+extern const OptionSpec kThreadsOption;
 
 // The version line every command prints for --version.
 const char* VersionLine();

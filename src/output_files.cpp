@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -59,6 +60,9 @@ void InstallInterruptCleanup() {
     if (current.sa_handler != SIG_IGN) signal(sig, OnInterrupt);
   }
   setFatalCleanup(RemovePending);
+  // A run the runtime ends with exit() (a thread it cannot start) takes its
+  // files back too.
+  [[maybe_unused]] static const bool registered = std::atexit(RemovePending) == 0;
 }
 
 ReplacingFile::ReplacingFile(std::string path, std::string what) : path_(std::move(path)), what_(std::move(what)) {

@@ -80,6 +80,6 @@ class OutputFiles {
   bool committed_ = false;
 };
 
-// Removes the unfinished files of the current run on SIGINT, SIGTERM, SIGHUP
-// and fatal numerical errors.
+// Removes the unfinished files of the current run on SIGINT, SIGTERM, SIGHUP,
+// fatal numerical errors and an exit() before they are in place.
 void InstallInterruptCleanup();

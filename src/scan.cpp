@@ -211,10 +211,15 @@ void Prepare(CDataPoints& ds) {
   if (ds.q) ds.UpdateAverage();
 }
 
-int ScanThreads(int requested) {
-  if (requested > 0) return requested;
-  if (std::getenv("OMP_NUM_THREADS")) return omp_get_max_threads();
-  return AvailableCores();
+// More threads than cores only share them, and more than work items idle; a
+// very large team overflows the runtime's stack when it starts.
+int ScanThreads(int requested, int workItems) {
+  const int cores = AvailableCores();
+  if (requested > cores)
+    std::fprintf(stderr, "veltrane: note: %d threads asked for; using %d, the cores this process may use\n", requested,
+                 cores);
+  const int wanted = requested > 0 ? requested : std::getenv("OMP_NUM_THREADS") ? omp_get_max_threads() : cores;
+  return std::max(std::min({wanted, cores, workItems}), 1);
 }
 
 // Positions are scanned in blocks by every thread, each with a clustering
@@ -246,7 +251,7 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
           done(pos);
     }
   };
-#pragma omp parallel num_threads(ScanThreads(threads))
+#pragma omp parallel num_threads(ScanThreads(threads, blocks))
   {
     PositionState state;
 #pragma omp for schedule(dynamic, 1)

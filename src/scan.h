@@ -66,11 +66,13 @@ struct ResultsLine {
 // Called after each position, in position order, once its report block is written.
 using PositionDone = std::function<void(int pos)>;
 
-// The threads a scan runs on: the count asked for, else OMP_NUM_THREADS when
-// set, else every core the process may use.
-int ScanThreads(int requested);
+// The threads a scan of workItems blocks runs on: the count asked for, else
+// OMP_NUM_THREADS when set, else every core the process may use; never more
+// than the cores or the work items. A request beyond the cores is noted on
+// standard error.
+int ScanThreads(int requested, int workItems);
 
-// Scans the positions from .. to-1 on ScanThreads(threads) threads, writing
+// Scans the positions from .. to-1 on ScanThreads(threads, blocks) threads, writing
 // their report blocks and results lines in position order. The output does
 // not depend on the thread count.
 // When rows is given, the results lines are also added to it as marker lines.

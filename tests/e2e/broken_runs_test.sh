@@ -7,7 +7,8 @@
 # that the folder is exactly as it was: no file changed, added or removed, no
 # permission changed. "via": "-" a plain run, "size16" under a 16 KiB file-size
 # limit, "space" under a 2 GB address-space limit, "user" as an unprivileged
-# user; INT, TERM, HUP: the run must die by that signal; "nohup": SIGHUP is
+# user; "nproc" as that user allowed no second thread, where the threading
+# runtime ends the run with its own line; INT, TERM, HUP: the run must die by that signal; "nohup": SIGHUP is
 # ignored and sent, and the run must go on until SIGTERM ends it. Other runs
 # must exit 1 with one line on standard error, "veltrane: " and the message,
 # and nothing on standard output. Fuzz regressions are replayed as rows too.
@@ -84,6 +85,7 @@ run_row() {  # sets status
     size16) (cd "$dir" && trap '' XFSZ && ulimit -f 16 && exec "$bin" "${args[@]}") ;;
     space) (cd "$dir" && ulimit -v 2000000 && exec "$bin" "${args[@]}") ;;
     user) (cd "$dir" && exec "${as_user[@]}" "$bin" "${args[@]}") ;;
+    nproc) (cd "$dir" && ulimit -u 1 && exec "${as_user[@]}" "$bin" "${args[@]}") ;;
     nohup) signal_run HUP 2 TERM; return ;;  # a run that let SIGHUP through ended by it (129)
     *) signal_run "$via"; return ;;
   esac
@@ -93,7 +95,7 @@ run_row() {  # sets status
 check_row() {  # name via arguments message setup
   local name=$1 via=$2 message=$4 before after fail="" want=1
   case $3 in s | q) args=("-$3" data.txt params.txt intervals.txt) ;; *) read -r -a args <<< "$3" ;; esac
-  if { [ "$via" = user ] && [ ${#as_user[@]} -eq 0 ]; } || { [ "$via" = space ] && [ -z "$space_ok" ]; }; then
+  if { [[ $via == @(user|nproc) ]] && [ ${#as_user[@]} -eq 0 ]; } || { [ "$via" = space ] && [ -z "$space_ok" ]; }; then
     echo "SKIP [$name]: no unprivileged user, or a sanitizer build under an address-space limit"
     skipped=$((skipped + 1)) && return
   fi
@@ -111,7 +113,7 @@ check_row() {  # name via arguments message setup
   after=$(snapshot)
   case $via in INT | TERM | HUP) want=$((128 + $(kill -l "$via"))) ;; nohup) want=143 ;; esac
   [ "$status" -eq "$want" ] || fail+="exit status $status, expected $want; "
-  if [ "$want" -eq 1 ]; then
+  if [ "$want" -eq 1 ] && [ "$via" != nproc ]; then
     [ "$(wc -l < "$work/stderr")" -eq 1 ] && [[ "$(cat "$work/stderr")" == "veltrane: "*"$message"* ]] ||
       fail+="expected one line 'veltrane: ...$message...'; "
     [ -s "$work/stdout" ] && fail+="output on standard output; "
@@ -160,6 +162,8 @@ results-is-a-folder       |-|-s data.txt params.txt|data.txt-results|report_of 1
 read-only-folder          |user|-s data.txt params.txt|output|report_of 1e30; chmod 666 data.txt-results; chmod 555 .
 read-only-folder-no-results|user|-s data.txt params.txt|data.txt-results|report_of 1e30; rm data.txt-results; chmod 555 .
 read-only-results         |user|-s data.txt params.txt|data.txt-results|report_of 1e30; chmod 777 .; chmod 444 data.txt-results
+# A thread the runtime cannot start ends the run by exit(): its files go too.
+no-second-thread          |nproc|-s data.txt params.txt||long_run; chmod 666 output data.txt-results; chmod 777 .
 # Interrupted runs leave no trace; an ignored hangup stays ignored.
 interrupt-INT             |INT|-s data.txt params.txt||long_run
 interrupt-TERM            |TERM|-s data.txt params.txt||long_run
@@ -191,5 +195,20 @@ while flock -n data.txt-results true; do sleep 0.05; done
 "$bin" -s data.txt params.txt && ! kill -0 "$holder" 2> /dev/null
 count locked-results "$([ $? -eq 0 ] || echo "the run failed, or appended while another run held the lock")"
 wait "$holder"
+# Thread counts: any number asked for through the environment runs on the
+# cores there are, with the same files; --threads beyond them is noted once;
+# a count that is not a positive number is a usage error (status 2).
+dir="$work/thread-counts"
+mkdir "$dir" && cd "$dir" && generate_data 40 30 3 > data.txt && params '2 0.2' 0.1 3 '1 -30 1' 5 1.0 > params.txt
+mkdir one many && cp data.txt params.txt one && cp data.txt params.txt many
+(cd one && OMP_NUM_THREADS=1 "$bin" -s data.txt params.txt) && (cd many && OMP_NUM_THREADS=100000 "$bin" -s data.txt params.txt)
+count classic-100000-threads "$([ $? -eq 0 ] && diff -r one many > /dev/null || echo "the run failed, or its files differ from those of one thread")"
+"$bin" part --data data.txt --params params.txt --threads 100000 --out 100000.part 2> stderr && [ -s 100000.part ] &&
+  [ "$(grep -c 'note: 100000 threads asked for' stderr)" -eq 1 ] && [ "$(wc -l < stderr)" -eq 1 ]
+count part-100000-threads "$([ $? -eq 0 ] || echo "expected a part file and one note: $(head -c 300 stderr)")"
+for threads in 0 -3 x; do
+  "$bin" part --data data.txt --params params.txt --threads "$threads" --out refused.part 2> /dev/null
+  count "part-threads-$threads" "$([ $? -eq 2 ] && [ ! -e refused.part ] || echo "expected status 2 and no part file")"
+done
 echo "$passed passed, $failed failed$([ "$skipped" -eq 0 ] || echo ", $skipped skipped")"
 [ "$failed" -eq 0 ]
