@@ -13,6 +13,7 @@
 #include "bgzf_stream.h"
 #include "commands.h"
 #include "conversion.h"
+#include "credible_set.h"
 #include "data_set_builder.h"
 #include "dbscan.h"
 #include "locus_plot.h"
@@ -203,6 +204,7 @@ std::vector<OptionSpec> RunOptions() {
   options.push_back({"report", "full|clusters|none",
                      "the cluster report: in full, without member lines, or none (default full)"});
   options.push_back({"report-bgzip", nullptr, "write the report bgzip-compressed, as output.gz"});
+  for (const OptionSpec& option : FineMapOptionSpecs()) options.push_back(option);
   options.push_back({"out", "DIR", "the output folder (created if missing)"});
   options.push_back(kThreadsOption);
   options.push_back({"quiet", nullptr, "no progress line and no warnings"});
@@ -215,13 +217,14 @@ int RunCommand(int argc, char** argv) {
   CommandLine line("run", "--vcf FILE --pheno FILE [options] --out DIR",
                    "Converts, scans and reports in one go. Writes into DIR: output (the cluster report) and\n"
                    "results (as a classic run on the converted files writes them), scan.tsv (every marker),\n"
-                   "summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
+                   "credible-set.tsv, summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
                    RunOptions());
   if (!line.Parse(argc, argv)) return 0;
   const ConvertOptions options = ReadConvertOptions(line);
   const std::string dir = line.Required("out");
   const Parameters parameters = ReadParameters(line);
   const ReportForm form = ReadReportForm(line);
+  const FineMapSettings fineMap = ReadFineMapSettings(line, options.quantitative);
   const Conversion conversion = Convert(options);
 
   CDataPoints ds;
@@ -235,10 +238,15 @@ int RunCommand(int argc, char** argv) {
   const ScanOutcome scan = Scan(ds, form, folder, line, files);
 
   const MarkerTable markers = MarkerTableOf(conversion);
+  const std::vector<MarkerEffect> effects = MarkerEffects(conversion);
+  const int individuals = static_cast<int>(conversion.genotypes.samples.size());
+  const FineMapping mapping = FineMap(
+      conversion, effects, SignalOf(scan.results, parameters.permutations, effects, ds.q, individuals), fineMap);
   files.Add(folder / "results", [&](std::ostream& s) { s << scan.resultsText; });
-  files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, s); });
+  files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, {{"PIP", mapping.pip}}, s); });
+  files.Add(folder / "credible-set.tsv", [&](std::ostream& s) { WriteCredibleSet(conversion, mapping, s); });
   files.Add(folder / "summary.txt", [&](std::ostream& s) {
-    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations}, s);
+    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping}, s);
   });
   files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, parameters.permutations); });
   files.Add(folder / "params.txt", [&](std::ostream& s) { s << parameters.text; });

@@ -42,7 +42,7 @@ std::vector<long long> GeneticPositions(const ConvertOptions& options, const std
 }
 
 std::string Plural(long count, const std::string& what) {
-  return std::to_string(count) + " " + what + (count == 1 ? "" : "s");
+  return Grouped(count) + " " + what + (count == 1 ? "" : "s");
 }
 
 }  // namespace

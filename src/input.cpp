@@ -19,6 +19,16 @@
   throw RunError(source + ":" + std::to_string(line) + ": " + what);
 }
 
+std::string Grouped(long long value) {
+  const std::string digits = std::to_string(value);
+  std::string grouped;
+  for (std::size_t k = 0; k < digits.size(); k++) {
+    if (k > 0 && (digits.size() - k) % 3 == 0 && digits[k - 1] != '-') grouped += ',';
+    grouped += digits[k];
+  }
+  return grouped;
+}
+
 std::string Quoted(std::string_view token) {
   constexpr std::size_t kShown = 40;
   std::string shown(token.substr(0, kShown));

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "chisq.h"
+#include "text.h"
 
 namespace {
 
@@ -72,16 +73,6 @@ std::string Fixed(double value, int decimals) {
   char text[64];
   std::snprintf(text, sizeof text, "%.*f", decimals, value == 0 ? 0.0 : value);
   return text;
-}
-
-std::string Grouped(long long value) {
-  const std::string digits = std::to_string(value);
-  std::string grouped;
-  for (std::size_t k = 0; k < digits.size(); k++) {
-    if (k > 0 && (digits.size() - k) % 3 == 0 && digits[k - 1] != '-') grouped += ',';
-    grouped += digits[k];
-  }
-  return grouped;
 }
 
 // Tick marks at a round step (1, 2 or 5 times a power of ten), at most nine of them.

@@ -1,10 +1,13 @@
 #include "run_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
+#include <sstream>
 
 #include "locus_plot.h"
+#include "text.h"
 
 namespace {
 
@@ -23,11 +26,64 @@ std::string PValue(double minusLog10P) {
 }
 
 void WriteBest(const BestMarker& best, const RunFacts& facts, std::ostream& out) {
-  out << "  " << best.statistic << ": " << MarkerName(&facts.markers, best.marker) << ", marker " << best.marker
+  out << "  " << best.statistic << ": " << MarkerName(&facts.markers, best.marker) << ", marker " << Grouped(best.marker)
       << "\n    score " << Rounded(best.score) << ", -log10 p = " << Rounded(best.minusLog10P)
       << " (p = " << PValue(best.minusLog10P) << ")";
   if (best.permutationP) out << ", " << PermutationText(*best.permutationP, facts.permutations);
   out << '\n';
+}
+
+// Where markers first .. last lie: "20:2,760,004-2,790,112 (30,108 bp, 0.0412 cM)".
+std::string Stretch(const RunFacts& facts, int first, int last) {
+  const MarkerRow &a = facts.markers[first], &b = facts.markers[last];
+  const std::vector<long long>& cm = facts.conversion.microCm;
+  return a.chrom + ":" + Grouped(a.pos) + "-" + Grouped(b.pos) + " (" + Grouped(b.pos - a.pos) + " bp, " +
+         CentiMorgans(cm[last] - cm[first]) + " cM)";
+}
+
+void WriteSignal(const RunFacts& facts, std::ostream& out) {
+  const Signal& signal = facts.mapping.signal;
+  out << "Signal: " << (signal.Detected() ? "yes" : "none detected") << ", ";
+  if (signal.permutation)
+    out << "cluster score " << PermutationText(signal.p, facts.permutations) << '\n';
+  else
+    out << "smallest single-marker p times " << Grouped(static_cast<long long>(facts.markers.size()))
+        << " markers = " << PValue(-std::log10(signal.p)) << " (no permutation test)\n";
+}
+
+void WriteWhere(const RunFacts& facts, std::ostream& out) {
+  const FineMapping& mapping = facts.mapping;
+  if (mapping.set.empty()) {
+    out << "Where: no credible set without a signal\n";
+    return;
+  }
+  const auto [first, last] = std::minmax_element(mapping.set.begin(), mapping.set.end());
+  out << "Where: " << Rounded(100 * mapping.settings.level) << "% credible set of " << Grouped(static_cast<long long>(mapping.set.size()))
+      << (mapping.set.size() == 1 ? " marker, " : " markers, ") << Stretch(facts, *first, *last)
+      << "\n  most probable " << MarkerName(&facts.markers, mapping.set.front()) << ", PIP "
+      << Rounded(mapping.pip[mapping.set.front()]) << "; among the " << Grouped(mapping.candidates)
+      << " markers of minor-allele frequency >= " << Rounded(mapping.settings.minMaf) << " within "
+      << Grouped(mapping.settings.window) << " bp of the lead marker, one causal variant, prior SD "
+      << Rounded(mapping.settings.priorSd) << (facts.conversion.quantitative ? " trait SDs per allele" : " of the log odds ratio")
+      << " (credible-set.tsv)\n";
+}
+
+// The predicted locus, and the markers that share its score.
+void WritePredicted(const RunFacts& facts, std::ostream& out) {
+  const BestMarker best = BestMarkers(facts.results)[0];
+  out << "Predicted locus: " << MarkerName(&facts.markers, best.marker) << '\n';
+  int first = -1, last = -1, tied = 0;
+  for (std::size_t r = 0; r < facts.results.values.size(); r++)
+    if (facts.results.Value(r, 2) == best.score) {
+      if (first < 0) first = static_cast<int>(r);
+      last = static_cast<int>(r);
+      tied++;
+    }
+  if (tied > 1)
+    out << "  " << Grouped(tied) << " markers share its cluster score " << Rounded(best.score) << ", "
+        << Stretch(facts, first, last) << '\n';
+  else
+    out << "  the only marker of its cluster score " << Rounded(best.score) << '\n';
 }
 
 std::string Filters(const ConvertOptions& options) {
@@ -43,14 +99,21 @@ std::string Filters(const ConvertOptions& options) {
 
 }  // namespace
 
-void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, std::ostream& out) {
+void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, const std::vector<TableColumn>& added,
+                    std::ostream& out) {
   out << "chrom\tpos\tid\tref\talt\tcM";
   for (const std::string& column : results.columns) out << '\t' << column;
+  for (const TableColumn& column : added) out << '\t' << column.name;
   out << '\n';
   for (std::size_t r = 0; r < results.rows.size(); r++) {
     const MarkerRow& m = markers[r];
     out << m.chrom << '\t' << m.pos << '\t' << m.id << '\t' << m.ref << '\t' << m.alt << '\t' << m.cm;
     for (const std::string& value : results.rows[r]) out << '\t' << Portable(value);
+    for (const TableColumn& column : added) {
+      std::ostringstream value;
+      value << column.values[r];
+      out << '\t' << Portable(value.str());
+    }
     out << '\n';
   }
 }
@@ -60,14 +123,19 @@ void WriteSummary(const RunFacts& facts, std::ostream& out) {
   const std::size_t individuals = c.genotypes.samples.size();
   const MarkerRow &first = facts.markers.front(), &last = facts.markers.back();
   out << "Veltrane " << (c.quantitative ? "quantitative-trait" : "case-control") << " scan of chromosome "
-      << first.chrom << "\n\nPredicted locus: " << MarkerName(&facts.markers, BestMarkers(facts.results)[0].marker)
-      << "\n\nBest markers\n";
+      << first.chrom << "\n\n";
+  WriteSignal(facts, out);
+  WriteWhere(facts, out);
+  out << '\n';
+  WritePredicted(facts, out);
+  out << "\nBest markers\n";
   for (const BestMarker& best : BestMarkers(facts.results)) WriteBest(best, facts, out);
 
-  out << "\nData\n  individuals: " << individuals;
-  if (!c.quantitative) out << " (" << c.cases << " cases, " << c.controls << " controls)";
-  out << ", " << 2 * individuals << " haplotypes\n  markers: " << facts.markers.size() << ", " << first.chrom << ":"
-      << first.pos << "-" << last.pos << ", " << first.cm << "-" << last.cm << " cM\n  genotypes: " << facts.options.vcf
+  out << "\nData\n  individuals: " << Grouped(static_cast<long long>(individuals));
+  if (!c.quantitative) out << " (" << Grouped(c.cases) << " cases, " << Grouped(c.controls) << " controls)";
+  out << ", " << Grouped(2 * static_cast<long long>(individuals)) << " haplotypes\n  markers: "
+      << Grouped(static_cast<long long>(facts.markers.size())) << ", " << first.chrom << ":" << Grouped(first.pos) << "-"
+      << Grouped(last.pos) << ", " << first.cm << "-" << last.cm << " cM\n  genotypes: " << facts.options.vcf
       << Filters(facts.options) << "\n  phenotypes: " << c.phenotypeColumn << "\n  genetic positions: "
       << c.positionsFrom << "\n\nParameters (params.txt)\n";
   std::size_t at = 0;

@@ -7,12 +7,21 @@
 #include <string>
 
 #include "conversion.h"
+#include "credible_set.h"
 #include "marker_table.h"
 #include "results_file.h"
 
+// A column that scan.tsv adds after the results lines': a value per marker.
+struct TableColumn {
+  std::string name;
+  std::vector<double> values;
+};
+
 // One row per marker: chrom, pos, id, ref, alt, cM, then every column of its
-// results line (non-finite values as Inf, -Inf and NaN, which R and pandas read).
-void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, std::ostream& out);
+// results line and the added columns (non-finite values as Inf, -Inf and
+// NaN, which R and pandas read).
+void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, const std::vector<TableColumn>& added,
+                    std::ostream& out);
 
 struct RunFacts {
   const ConvertOptions& options;
@@ -21,6 +30,7 @@ struct RunFacts {
   const ResultsBlock& results;
   std::string parameters;  // the parameter file of the scan
   int permutations = 0;
+  const FineMapping& mapping;
 };
 
 void WriteSummary(const RunFacts& facts, std::ostream& out);

@@ -21,6 +21,9 @@ struct RunError : std::runtime_error {
 // control characters replaced.
 std::string Quoted(std::string_view token);
 
+// A whole number for people, in groups of three digits: "24,990".
+std::string Grouped(long long value);
+
 // Whole-token numbers: an integer, or a finite real in double or single
 // precision. A token with anything left over is malformed.
 bool ParseInt(std::string_view token, int& out);

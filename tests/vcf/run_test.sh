@@ -19,13 +19,15 @@ check_plot() {  # svg colour...
   python3 "$here/png_check.py" "$work/plot.png" "${@:2}" > "$work/why" 2>&1 || fail "$(cat "$work/why")"
 }
 
-# The scan.tsv columns are the marker table's, then the results lines'.
+# The scan.tsv columns are the marker table's, then the results lines', then the PIPs.
 check_scan_table() {  # run-folder
-  local markers=$(($(wc -l < "$1/markers.tsv") - 1))
+  local markers=$(($(wc -l < "$1/markers.tsv") - 1)) columns
+  columns=$(head -n 1 "$1/results" | awk -F'\t' '{ print NF }')
   diff <(tail -n +2 "$1/markers.tsv" | cut -f2-7) <(tail -n +2 "$1/scan.tsv" | cut -f1-6) > /dev/null ||
     fail "scan.tsv does not start with the marker table's columns"
   diff <(sed -n "2,$((markers + 1))p" "$1/results" | sed 's/-\?nan/NaN/g; s/-inf/-Inf/g; s/\binf/Inf/g') \
-    <(tail -n +2 "$1/scan.tsv" | cut -f7-) > /dev/null || fail "scan.tsv does not end with the results lines"
+    <(tail -n +2 "$1/scan.tsv" | cut -f7-$((6 + columns))) > /dev/null || fail "scan.tsv does not hold the results lines"
+  head -n 1 "$1/scan.tsv" | grep -q $'\tPIP$' || fail "scan.tsv does not end with a PIP column"
 }
 
 # Rows: name | mode | phenotypes | parameters | colours of the plot's series.
