@@ -7,16 +7,16 @@
 namespace {
 
 // Allele 1 is REF and allele 2 ALT, as in the converted data file.
-CMyPoint Haplotype(const CDataPoints& ds, const Conversion& conversion, std::size_t h) {
+void AddHaplotype(CDataPoints& ds, const Conversion& conversion, std::size_t h, std::vector<int>& alleles) {
   const Genotypes& g = conversion.genotypes;
   CMyPoint point;
   point.id = static_cast<int>(h / 2 + 1);
   if (!ds.SetPhenotype(point, conversion.phenotypes[h / 2]))
     throw RunError("the trait " + Quoted(conversion.phenotypes[h / 2]) + " of sample " + Quoted(g.samples[h / 2]) +
                    " is not a finite number");
-  point.value.resize(g.markers.size());
-  for (std::size_t k = 0; k < g.markers.size(); k++) point.value[k] = g.alt[k][h] ? 2 : 1;
-  return point;
+  alleles.resize(g.markers.size());
+  for (std::size_t k = 0; k < g.markers.size(); k++) alleles[k] = g.alt[k][h] ? 2 : 1;
+  ds.AddHaplotype(std::move(point), alleles);
 }
 
 // The intervals in single precision from their decimal text, as the reader of
@@ -39,8 +39,8 @@ void BuildDataSet(CDataPoints& ds, const Conversion& conversion, const std::stri
   ds.q = conversion.quantitative ? 1 : 0;
   std::istringstream parameters(parameterText);
   ds.ReadParameter(parameters, source);
-  for (std::size_t h = 0; h < 2 * conversion.genotypes.samples.size(); h++)
-    ds.AddHaplotype(Haplotype(ds, conversion, h));
+  std::vector<int> alleles;
+  for (std::size_t h = 0; h < 2 * conversion.genotypes.samples.size(); h++) AddHaplotype(ds, conversion, h, alleles);
   ds.EndHaplotypes(static_cast<int>(conversion.genotypes.markers.size()));
   ds.SetIntervals(Intervals(conversion));
 }

@@ -23,17 +23,14 @@ using INT2double = std::map<int, double>;
 // count against the observed score, and there is no +1, so 0 is possible.
 double EmpiricalPValue(std::vector<double> maxima, double realscore);
 
-// One haplotype (a point of the clustering).
+// One haplotype (a point of the clustering); its alleles are kept packed by
+// the data set.
 class CMyPoint {
  public:
-  CIntArray value;   // allele per marker; 0 is a missing allele
   int affected = 0;  // 1 case, 0 control (always 0 in the trait mode)
   double traitvalue = 0.0;
   double ptDensity = 0.0;
   int id = 0;  // identifier as written in the data file
-
-  // One member line of the cluster report: the alleles of markers start .. start+len-1.
-  void Write(std::ostream& fout, int start, int len, bool core) const;
 };
 
 using CMyPointArray = std::vector<CMyPoint>;
@@ -167,7 +164,9 @@ class CDataPoints {
   // from its data-file field (false for a trait that is not a finite number),
   // each haplotype in turn, then the marker count; the marker intervals in cM.
   bool SetPhenotype(CMyPoint& point, std::string_view field) const;
-  void AddHaplotype(CMyPoint&& point);
+  // alleles: one per marker, as in the data file (0 missing); the first
+  // haplotype sets the marker count.
+  void AddHaplotype(CMyPoint&& point, const std::vector<int>& alleles);
   void EndHaplotypes(int markers);
   void SetIntervals(const std::vector<float>& centiMorgans);
 
@@ -179,15 +178,27 @@ class CDataPoints {
   void HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) const;
   void LDdelta();
   void UpdateAverage();
-  void PackAlleles();
+
+  // The allele of haplotype h at marker k as the data file gives it, and as a
+  // code: the alleles of a marker are numbered in order of appearance.
+  int Allele(int h, int k) const { return markerAlleles[k][AlleleCode(h, k)]; }
+  std::uint32_t AlleleCode(int h, int k) const {
+    const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits;
+    const std::uint64_t word = packedAlleles[static_cast<std::size_t>(h) * packedWords + bit / 64];
+    return static_cast<std::uint32_t>((word >> (bit % 64)) & CodeMask());
+  }
+  void SetAllele(int h, int k, int allele);
+  // Bytes taken by the packed alleles.
+  std::size_t AlleleBytes() const { return packedAlleles.size() * sizeof(std::uint64_t); }
 
   // Weights and window distances, radius and density threshold (distance.cpp).
   double WeightFunction1(int anothermarker, int currentmarker) const;
   double WeightFunction2(int anothermarker, int currentmarker) const;
   double WeightFunction1LD(int anothermarker, int currentmarker) const;
   double WeightFunction2LD(int anothermarker, int currentmarker) const;
-  double distance_Ham_MIL_Weighted(const CMyPoint* pt1, const CMyPoint* pt2, int pos, int curpos) const;
-  double distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPoint* pt2, int pos, int curpos) const;
+  // The window distance of haplotypes h1 and h2, computed afresh.
+  double distance_Ham_MIL_Weighted(int h1, int h2, int pos, int curpos) const;
+  double distance_Ham_MIL_WeightedLD(int h1, int h2, int pos, int curpos) const;
   void SetWindow(PositionState& s, int pos) const;
   void CalculateDist(PositionState& s) const;
   void CalculateDistUsingLD(PositionState& s) const;
@@ -238,6 +249,7 @@ class CDataPoints {
   WindowWeights WindowWeightsOf(int pos, int curpos, W1 weight1, W2 weight2) const;
   WindowWeights MapWeights(int pos, int curpos) const;
   WindowWeights LDWeights(int pos, int curpos) const;
+  // a, b: the allele codes of two haplotypes at markers w.lo onwards.
   static Shared SharedWeight(const int* a, const int* b, const WindowWeights& w);
   static double RunDistance(const int* a, const int* b, const WindowWeights& w);
   double RunDistanceLD(const int* a, const int* b, const WindowWeights& w) const;
@@ -257,6 +269,8 @@ class CDataPoints {
   double CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases, std::ostream* report) const;
   double TraitPositionScore(const PositionState& s, const int* order, std::ostream* report, int* bestOrdinal) const;
   void WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const;
+  // One member line of the cluster report: the alleles of markers start .. start+len-1.
+  void WriteMember(std::ostream& fout, int h, int start, int len, bool core) const;
   // Haplotypes carrying allele 1 at a marker and the others, ascending: the
   // groups of the single-marker trait tests, the same for every replicate.
   struct AlleleGroups {
@@ -273,11 +287,21 @@ class CDataPoints {
   // codes, in words words.
   void WindowKey(int h, int first, int count, std::uint64_t* words) const;
 
+  // The codes of markers w.lo .. of haplotype h, one int each.
+  std::vector<int> WindowCodes(int h, const WindowWeights& w) const;
+
   void BuildAlleleBits();
-  // Alleles as dense codes of codeBits bits per marker, packed haplotype by
-  // haplotype, so that windows compare as a few words.
+  // Alleles as codes of codeBits bits per marker (1, 2, 4, 8, 16 or 32, so
+  // that no code straddles two words), packed haplotype by haplotype in rows
+  // of packedWords words, one of them spare so that a window can be read two
+  // words at a time. markerAlleles[k][code] is the allele a code stands for.
   std::vector<std::uint64_t> packedAlleles;
   int codeBits = 1, packedWords = 0;
+  std::vector<std::vector<int>> markerAlleles;
+  std::uint64_t CodeMask() const { return (std::uint64_t{1} << codeBits) - 1; }
+  std::uint32_t CodeOf(int k, int allele);
+  void PutCode(int h, int k, std::uint32_t code);
+  void WidenCodes(int bits);
   // Allele-1 carriers per marker and the cases, as bit sets over haplotypes.
   std::vector<std::uint64_t> alleleOneBits;
   HaplotypeBits caseBits;

@@ -134,13 +134,13 @@ CDataPoints::WindowWeights CDataPoints::LDWeights(int pos, int curpos) const {
 CDataPoints::Shared CDataPoints::SharedWeight(const int* a, const int* b, const WindowWeights& w) {
   Shared s;
   const int pos = w.pos;
-  const bool centreMatch = a[pos] == b[pos];
+  const bool centreMatch = a[pos - w.lo] == b[pos - w.lo];
   if (centreMatch) {
     s.both += w.W1(pos);
     s.identity += w.W1(pos);
   }
   auto side = [&](int k, bool& run) {
-    if (a[k] == b[k]) {
+    if (a[k - w.lo] == b[k - w.lo]) {
       s.both += w.W1(k);
       s.identity += w.W1(k);
       if (run) {
@@ -172,18 +172,24 @@ double CDataPoints::RunDistanceLD(const int* a, const int* b, const WindowWeight
   return std::nan("");
 }
 
-double CDataPoints::distance_Ham_MIL_Weighted(const CMyPoint* pt1, const CMyPoint* pt2, int pos,
-                                              int curpos) const {
-  return RunDistance(pt1->value.data(), pt2->value.data(), MapWeights(pos, curpos));
+std::vector<int> CDataPoints::WindowCodes(int h, const WindowWeights& w) const {
+  std::vector<int> codes(w.w1.size());
+  for (std::size_t k = 0; k < codes.size(); k++) codes[k] = static_cast<int>(AlleleCode(h, w.lo + static_cast<int>(k)));
+  return codes;
 }
 
-double CDataPoints::distance_Ham_MIL_WeightedLD(const CMyPoint* pt1, const CMyPoint* pt2, int pos,
-                                                int curpos) const {
+double CDataPoints::distance_Ham_MIL_Weighted(int h1, int h2, int pos, int curpos) const {
+  const WindowWeights w = MapWeights(pos, curpos);
+  return RunDistance(WindowCodes(h1, w).data(), WindowCodes(h2, w).data(), w);
+}
+
+double CDataPoints::distance_Ham_MIL_WeightedLD(int h1, int h2, int pos, int curpos) const {
   if (weightFuntionClass != 3) {
     std::fputs("error in distance_Ham_MIL_WeightedLD", stdout);
     return 0.0;
   }
-  return RunDistanceLD(pt1->value.data(), pt2->value.data(), LDWeights(pos, curpos));
+  const WindowWeights w = LDWeights(pos, curpos);
+  return RunDistanceLD(WindowCodes(h1, w).data(), WindowCodes(h2, w).data(), w);
 }
 
 void CDataPoints::WindowKey(int h, int first, int count, std::uint64_t* words) const {
@@ -245,11 +251,13 @@ template <class PairDistance>
 void CDataPoints::FillClassDistances(PositionState& s, const WindowWeights& w, PairDistance pairDistance) const {
   GroupWindowClasses(s, w);
   const std::size_t C = s.numWindowClasses;
+  std::vector<std::vector<int>> codes(C);
+  for (std::size_t c = 0; c < C; c++) codes[c] = WindowCodes(s.classMember[c], w);
   s.distMatrix.assign(C * C, 0.0);
   for (std::size_t c1 = 0; c1 < C; c1++) {
-    const int* a = data[s.classMember[c1]].value.data();
+    const int* a = codes[c1].data();
     for (std::size_t c2 = c1; c2 < C; c2++) {
-      const double d = pairDistance(a, data[s.classMember[c2]].value.data());
+      const double d = pairDistance(a, codes[c2].data());
       s.distMatrix[c1 * C + c2] = d;
       s.distMatrix[c2 * C + c1] = d;
     }

@@ -227,6 +227,7 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
   num = 0;
   numberIndividuals = 0;
   int expectedAlleles = -1;
+  std::vector<int> alleleRow;
   while (ReadLine(fin, line)) {
     ++lineNo;
     std::vector<std::string_view> fields = SplitFields(line);
@@ -244,14 +245,14 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
     if (alleles != expectedAlleles)
       Reject(sourceName, lineNo, "expected " + std::to_string(expectedAlleles) + " alleles, found " +
                                      std::to_string(alleles));
-    point.value.resize(alleles);
+    alleleRow.resize(alleles);
     for (int k = 0; k < alleles; k++) {
       const std::string_view token = fields[k + 2];
-      if (!ParseInt(token, point.value[k]) || point.value[k] < 0)
+      if (!ParseInt(token, alleleRow[k]) || alleleRow[k] < 0)
         Reject(sourceName, lineNo, "allele " + Quoted(token) + " of marker " + std::to_string(k + 1) +
                                        " is not a non-negative integer");
     }
-    AddHaplotype(std::move(point));
+    AddHaplotype(std::move(point), alleleRow);
   }
   if (fin.bad()) throw RunError(sourceName + ": read error");
   if (num == 0) throw RunError(sourceName + ": no haplotype line after the header");
@@ -271,9 +272,19 @@ bool CDataPoints::SetPhenotype(CMyPoint& point, std::string_view field) const {
   return true;
 }
 
-void CDataPoints::AddHaplotype(CMyPoint&& point) {
+void CDataPoints::AddHaplotype(CMyPoint&& point, const std::vector<int>& alleles) {
+  if (data.empty()) {
+    markerAlleles.assign(alleles.size(), {});
+    WidenCodes(codeBits);
+  }
+  // Codes first: a new allele may widen the rows stored so far.
+  std::vector<std::uint32_t> codes(alleles.size());
+  for (std::size_t k = 0; k < alleles.size(); k++) codes[k] = CodeOf(static_cast<int>(k), alleles[k]);
+  const int h = static_cast<int>(data.size());
   if (q == 0) (point.affected ? nCase : nCont)++;
   data.push_back(std::move(point));
+  packedAlleles.resize(packedAlleles.size() + packedWords, 0);
+  for (std::size_t k = 0; k < alleles.size(); k++) PutCode(h, static_cast<int>(k), codes[k]);
   num++;
   numberIndividuals++;
 }

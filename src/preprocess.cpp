@@ -39,9 +39,9 @@ int DrawAllele(const INT2double& table, double myrand) {
 }  // namespace
 
 void CDataPoints::AlleleFreq(int pos, INT2double* alleleFreCase, INT2double* alleleFreCont) {
-  for (const CMyPoint& point : data) {
-    INT2double& table = point.affected == 1 ? *alleleFreCase : *alleleFreCont;
-    table[point.value[pos]] += 1.0;
+  for (int h = 0; h < static_cast<int>(data.size()); h++) {
+    INT2double& table = data[h].affected == 1 ? *alleleFreCase : *alleleFreCont;
+    table[Allele(h, pos)] += 1.0;
   }
   CountsToFrequencies(*alleleFreCase, nCase);
   // In the trait mode every haplotype is in the control group, whose total is
@@ -51,21 +51,18 @@ void CDataPoints::AlleleFreq(int pos, INT2double* alleleFreCase, INT2double* all
 
 void CDataPoints::ImputeMissing() {
   INT2double alleleFreCase, alleleFreCont;
-  // Markers with a missing allele, found haplotype by haplotype (the order
-  // the alleles lie in memory).
-  std::vector<char> anyMissing(dim, 0);
-  for (const CMyPoint& point : data)
-    for (int i = 0; i < dim; i++) anyMissing[i] |= point.value[i] == 0;
   for (int i = 0; i < dim; i++) {
-    if (!anyMissing[i]) continue;  // no draw, nothing to fill
+    // A marker lists allele 0 once a haplotype is missing its allele there.
+    const std::vector<int>& alleles = markerAlleles[i];
+    if (std::find(alleles.begin(), alleles.end(), 0) == alleles.end()) continue;  // no draw, nothing to fill
     alleleFreCase.clear();
     alleleFreCont.clear();
     AlleleFreq(i, &alleleFreCase, &alleleFreCont);
-    for (CMyPoint& point : data) {
-      if (point.value[i] != 0) continue;
-      const INT2double& table = point.affected == 1 ? alleleFreCase : alleleFreCont;
+    for (int h = 0; h < static_cast<int>(data.size()); h++) {
+      if (Allele(h, i) != 0) continue;
+      const INT2double& table = data[h].affected == 1 ? alleleFreCase : alleleFreCont;
       const double myrand = rand() / 2147483647.0;
-      point.value[i] = DrawAllele(table, myrand);
+      SetAllele(h, i, DrawAllele(table, myrand));
     }
   }
 }
@@ -105,7 +102,7 @@ void CDataPoints::BuildAlleleBits() {
       casesCounted++;
     }
     for (int k = 0; k < dim; k++)
-      if (data[h].value[k] == 1) alleleOneBits[words * k + h / 64] |= bit;
+      if (Allele(static_cast<int>(h), k) == 1) alleleOneBits[words * k + h / 64] |= bit;
   }
 }
 
@@ -114,7 +111,6 @@ void CDataPoints::BuildAlleleBits() {
 // also put in the compact forms the scan works on.
 void CDataPoints::CalculateFreq() {
   BuildAlleleBits();
-  PackAlleles();
   alleleFreC.assign(dim, 0.0);
   alleleFreA.assign(dim, 0.0);
   alleleFre.assign(dim, 0.0);
@@ -149,27 +145,36 @@ void CDataPoints::LDdelta() {
     }
 }
 
-void CDataPoints::PackAlleles() {
-  const int n = static_cast<int>(data.size());
-  std::vector<std::vector<int>> codes(dim);  // allele values of each marker, in order of appearance
-  for (const CMyPoint& point : data)
-    for (int k = 0; k < dim; k++)
-      if (std::find(codes[k].begin(), codes[k].end(), point.value[k]) == codes[k].end())
-        codes[k].push_back(point.value[k]);
-  std::size_t most = 1;
-  for (const std::vector<int>& values : codes) most = std::max(most, values.size());
-  codeBits = std::max(1, static_cast<int>(std::bit_width(most - 1)));
-  // One spare word, so that a window can be read two words at a time.
-  packedWords = static_cast<int>((static_cast<long long>(dim) * codeBits + 63) / 64) + 1;
-  packedAlleles.assign(static_cast<std::size_t>(n) * packedWords, 0);
-  for (int h = 0; h < n; h++) {
-    std::uint64_t* row = &packedAlleles[static_cast<std::size_t>(h) * packedWords];
-    for (int k = 0; k < dim; k++) {
-      const auto code = static_cast<std::uint64_t>(
-          std::find(codes[k].begin(), codes[k].end(), data[h].value[k]) - codes[k].begin());
-      const long long bit = static_cast<long long>(k) * codeBits;
-      row[bit / 64] |= code << (bit % 64);
-      if (bit % 64 + codeBits > 64) row[bit / 64 + 1] |= code >> (64 - bit % 64);
-    }
-  }
+std::uint32_t CDataPoints::CodeOf(int k, int allele) {
+  std::vector<int>& alleles = markerAlleles[k];
+  const auto found = std::find(alleles.begin(), alleles.end(), allele);
+  if (found != alleles.end()) return static_cast<std::uint32_t>(found - alleles.begin());
+  alleles.push_back(allele);
+  if (alleles.size() > (std::size_t{1} << codeBits)) WidenCodes(codeBits * 2);
+  return static_cast<std::uint32_t>(alleles.size() - 1);
 }
+
+void CDataPoints::PutCode(int h, int k, std::uint32_t code) {
+  const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits;
+  std::uint64_t& word = packedAlleles[static_cast<std::size_t>(h) * packedWords + bit / 64];
+  word = (word & ~(CodeMask() << (bit % 64))) | static_cast<std::uint64_t>(code) << (bit % 64);
+}
+
+// Repacks the rows stored so far with codes of the given width.
+void CDataPoints::WidenCodes(int bits) {
+  const int rows = static_cast<int>(data.size()), markers = static_cast<int>(markerAlleles.size());
+  std::vector<std::uint64_t> narrow = std::move(packedAlleles);
+  const int narrowBits = codeBits, narrowWords = packedWords;
+  codeBits = bits;
+  packedWords = static_cast<int>((static_cast<long long>(markers) * codeBits + 63) / 64) + 1;
+  packedAlleles.assign(static_cast<std::size_t>(rows) * packedWords, 0);
+  const std::uint64_t narrowMask = (std::uint64_t{1} << narrowBits) - 1;
+  for (int h = 0; h < rows; h++)
+    for (int k = 0; k < markers; k++) {
+      const std::uint64_t bit = static_cast<std::uint64_t>(k) * narrowBits;
+      const std::uint64_t word = narrow[static_cast<std::size_t>(h) * narrowWords + bit / 64];
+      PutCode(h, k, static_cast<std::uint32_t>((word >> (bit % 64)) & narrowMask));
+    }
+}
+
+void CDataPoints::SetAllele(int h, int k, int allele) { PutCode(h, k, CodeOf(k, allele)); }

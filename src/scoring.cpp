@@ -46,13 +46,14 @@ int TruncatedDegrees(double dof) {
 
 }  // namespace
 
-void CMyPoint::Write(std::ostream& fout, int start, int len, bool core) const {
-  fout << id << '\t' << affected << '\t' << traitvalue << '(' << core << "):\t";
+void CDataPoints::WriteMember(std::ostream& fout, int h, int start, int len, bool core) const {
+  const CMyPoint& point = data[h];
+  fout << point.id << '\t' << point.affected << '\t' << point.traitvalue << '(' << core << "):\t";
   // The alleles, the bulk of a large report, formatted in one buffer.
   std::string alleles;
   char digits[16];
   for (int i = 0; i < len; i++) {
-    alleles.append(digits, std::to_chars(digits, digits + sizeof digits, value[start + i]).ptr);
+    alleles.append(digits, std::to_chars(digits, digits + sizeof digits, Allele(h, start + i)).ptr);
     alleles += '\t';
   }
   alleles += '\n';
@@ -62,7 +63,7 @@ void CMyPoint::Write(std::ostream& fout, int start, int len, bool core) const {
 void CDataPoints::WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const {
   report << "Cluster number " << cluster.id << "\n";
   if (reportDetail == ReportDetail::kClusters) return;
-  ForEachHaplotype(cluster.members, [&](int m) { data[m].Write(report, s.curpos, curdim, s.core[m]); });
+  ForEachHaplotype(cluster.members, [&](int m) { WriteMember(report, m, s.curpos, curdim, s.core[m]); });
 }
 
 static int CommonCount(const HaplotypeBits& a, const HaplotypeBits& b) {
@@ -256,7 +257,7 @@ long long CDataPoints::MannWhitneyU(PositionState& s, const AlleleGroups& groups
 
 CDataPoints::AlleleGroups CDataPoints::AlleleOneGroups(int index) const {
   AlleleGroups groups;
-  for (int h = 0; h < num; h++) (data[h].value[index] == 1 ? groups.in : groups.out).push_back(h);
+  for (int h = 0; h < num; h++) (Allele(h, index) == 1 ? groups.in : groups.out).push_back(h);
   return groups;
 }
 

@@ -68,8 +68,6 @@ void Data(std::uint8_t setting, const std::string& path, std::string_view text) 
   Require(ds.dim >= 1 && ds.curdim >= 1 && ds.curdim <= ds.dim, "window clamped to the markers");
   int cases = 0;
   for (const CMyPoint& point : ds.data) {
-    Require(static_cast<int>(point.value.size()) == ds.dim, "every haplotype has dim alleles");
-    Require(std::all_of(point.value.begin(), point.value.end(), [](int a) { return a >= 0; }), "alleles >= 0");
     Require(std::isfinite(point.traitvalue) && (!ds.q || point.affected == 0), "finite traits, no trait-mode cases");
     cases += point.affected;
   }
@@ -85,6 +83,11 @@ void Data(std::uint8_t setting, const std::string& path, std::string_view text) 
     Require(f.size() == static_cast<std::size_t>(ds.dim) + 2, "accepted line has id, phenotype, alleles");
     for (std::size_t k = 0; k < f.size(); k++)
       Require(k == 1 || IsIntegerText(f[k]), "the identifier and alleles of an accepted line are integers");
+    // The packed alleles give back the alleles of the line.
+    for (int k = 0; k < ds.dim; k++) {
+      int allele = -1;
+      Require(ParseInt(f[k + 2], allele) && ds.Allele(line, k) == allele, "the alleles read are those written");
+    }
     at = end;
   }
 }

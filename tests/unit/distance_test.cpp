@@ -15,10 +15,10 @@ namespace {
 // |D'| of two markers from the counts of allele 1: D over the smaller of its two bounds.
 double ReferenceLD(const CDataPoints& ds, int a, int b) {
   int nA = 0, nB = 0, nAB = 0;
-  for (const CMyPoint& h : ds.data) {
-    nA += h.value[a] == 1;
-    nB += h.value[b] == 1;
-    nAB += h.value[a] == 1 && h.value[b] == 1;
+  for (int h = 0; h < ds.num; h++) {
+    nA += ds.Allele(h, a) == 1;
+    nB += ds.Allele(h, b) == 1;
+    nAB += ds.Allele(h, a) == 1 && ds.Allele(h, b) == 1;
   }
   const double n = ds.data.size(), pA = nA / n, pB = nB / n, D = nAB / n - pA * pB;
   return std::fabs(D / (D > 0 ? std::min(pA * (1 - pB), (1 - pA) * pB) : std::min(pA * pB, (1 - pA) * (1 - pB))));
@@ -46,7 +46,9 @@ std::pair<double, double> ReferenceWeights(const CDataPoints& ds, int pos, int k
 // right side outwards adding W1 and W2, then the left side outwards, each side
 // with its own run of matches from the centre. Scheme 3 keeps the identity
 // part (p0 = 1), the run part (2) or both (3).
-double ReferenceDistance(const CDataPoints& ds, const CIntArray& a, const CIntArray& b, int pos, int curpos) {
+double ReferenceDistance(const CDataPoints& ds, int h1, int h2, int pos, int curpos) {
+  std::vector<int> a(ds.dim), b(ds.dim);
+  for (int k = 0; k < ds.dim; k++) a[k] = ds.Allele(h1, k), b[k] = ds.Allele(h2, k);
   std::vector<int> markers = {pos};
   for (int k = pos + 1; k < curpos + ds.curdim; k++) markers.push_back(k);
   for (int k = pos - 1; k >= curpos; k--) markers.push_back(k);
@@ -108,11 +110,10 @@ TEST(WindowDistance, EqualsTheReferenceBitForBit) {
         ds.CalculateDist(s);
       for (int i = 0; i < ds.num; i++)
         for (int j = 0; j < ds.num; j++) {
-          const CMyPoint &x = ds.data[i], &y = ds.data[j];
-          const double d = ld ? ds.distance_Ham_MIL_WeightedLD(&x, &y, pos, s.curpos)
-                              : ds.distance_Ham_MIL_Weighted(&x, &y, pos, s.curpos);
+          const double d = ld ? ds.distance_Ham_MIL_WeightedLD(i, j, pos, s.curpos)
+                              : ds.distance_Ham_MIL_Weighted(i, j, pos, s.curpos);
           SCOPED_TRACE(testing::Message() << "seed " << seed << " pos " << pos << " scheme " << ds.weightFuntionClass);
-          EXPECT_PRED2(SameBits, d, ReferenceDistance(ds, x.value, y.value, pos, s.curpos));
+          EXPECT_PRED2(SameBits, d, ReferenceDistance(ds, i, j, pos, s.curpos));
           if (i != j) {
             EXPECT_PRED2(SameBits, ds.Distance(s, i, j), d);
           }

@@ -25,7 +25,7 @@ TEST(CaseControlScore, LargeCountsKeepTheirProducts) {
   carriers.members.assign((ds.num + 63) / 64, 0);
   s.coreBits = carriers.members;
   for (int h = 0; h < ds.num; h++)
-    if (ds.data[h].value[0] == 1) {
+    if (ds.Allele(h, 0) == 1) {
       carriers.members[h / 64] |= std::uint64_t{1} << (h % 64);
       carriers.size++;
     }
