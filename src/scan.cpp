@@ -53,14 +53,19 @@ std::uint64_t AvailableMemory() {
 
 }  // namespace
 
+// Only what the run will surely allocate from here on: the permutation
+// labels, the marker tables and one clustering state. The window classes,
+// and so the cost of a position, depend on the data and are not guessed at.
 void CheckMemory(const CDataPoints& ds) {
-  const std::uint64_t n = ds.data.size(), dim = ds.dim;
+  const std::uint64_t n = ds.data.size(), dim = ds.dim, setBytes = (n + 63) / 64 * sizeof(std::uint64_t);
   const std::uint64_t replicates = ds.permutationTimes > 0 ? ds.permutationTimes : 0;
-  const std::uint64_t pairTables = 4 * dim * dim * sizeof(double);  // three frequency tables and the LD matrix
-  const std::uint64_t distances = n * n * sizeof(double);           // at most one class per haplotype
-  const std::uint64_t labels = replicates * n * sizeof(int) + 3 * replicates * sizeof(double);
-  const std::uint64_t alleles = n * dim * sizeof(int);
-  const std::uint64_t needed = pairTables + distances + labels + alleles;
+  const std::uint64_t labels = replicates * (n * sizeof(int) + (ds.q ? 0 : setBytes));
+  const std::uint64_t ldPairs = ds.weightFuntionClass == 3 ? dim * ds.curdim * sizeof(double) : 0;
+  const std::uint64_t markerTables = dim * setBytes + ldPairs;
+  // Per haplotype its class, its place among the class members, its label,
+  // its core flag and at least one word of window key.
+  const std::uint64_t clustering = n * (3 * sizeof(int) + 1 + sizeof(std::uint64_t));
+  const std::uint64_t needed = labels + markerTables + clustering;
   const std::uint64_t available = AvailableMemory();
   if (needed <= available) return;
   auto gib = [](std::uint64_t bytes) {
@@ -69,9 +74,9 @@ void CheckMemory(const CDataPoints& ds) {
     s << bytes / 1073741824.0 << " GiB";
     return s.str();
   };
-  throw RunError("the run needs about " + gib(needed) + " of memory (marker-pair tables " + gib(pairTables) +
-                 ", distances " + gib(distances) + ", permutation labels " + gib(labels) +
-                 ") but only " + gib(available) + " is available");
+  throw RunError("the run needs at least " + gib(needed) + " more memory (permutation labels " + gib(labels) +
+                 ", marker tables " + gib(markerTables) + ", clustering " + gib(clustering) + ") but only " +
+                 gib(available) + " is available");
 }
 
 namespace {
@@ -245,7 +250,8 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
         if (rows) rows->AddRow(std::move(line.fields), std::move(line.values));
       }
       tally.Merge(block.tally);
-      block = Block();
+      // Assigning an empty block would keep the report's buffer.
+      const Block released = std::move(block);
       if (done)
         for (int pos = from + written * blockSize; pos < std::min(to, from + (written + 1) * blockSize); pos++)
           done(pos);

@@ -148,7 +148,7 @@ intervals-float-overflow  |-|s|intervals.txt:1 |printf '1 3.5e38 1\n' > interval
 # Two thousand million replicates of 200 haplotypes need terabytes for their
 # label orders: refused before the scan. Under an address-space limit the
 # estimate may pass while an allocation fails: that too must end cleanly.
-permutations-beyond-memory|-|s|needs about     |params '2 0.2' 0.1 3 '1 -30 1' 2000000000 1 > params.txt; generate_data 200 4 5 > data.txt
+permutations-beyond-memory|-|s|needs at least  |params '2 0.2' 0.1 3 '1 -30 1' 2000000000 1 > params.txt; generate_data 200 4 5 > data.txt
 permutations-beyond-address-space|space|s|memory|params '2 0.2' 0.1 3 '1 -30 1' 100000000 1 > params.txt
 # Output files that cannot be written. Beyond a size limit the report cannot
 # grow, or the results block is cut part-way and must be taken back; rename()
