@@ -60,7 +60,7 @@ for n in "${chunk_counts[@]}"; do
   rm -f "$work/jobs.log"
   start=$(date +%s.%N)
   (cd "$top" && snakemake --quiet --cores "$cores" --snakefile workflow/Snakefile \
-    --config data="$work/data" mode="$mode" chunks="$n" out="$work/out-$n" veltrane="$work/measure" > "$work/snakemake.log" 2>&1) ||
+    --config data="$work/data" mode="$mode" permute=haplotypes chunks="$n" out="$work/out-$n" veltrane="$work/measure" > "$work/snakemake.log" 2>&1) ||
     { tail -n 20 "$work/snakemake.log"; exit 1; }
   wall=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')
   cmp "$work/whole/output" "$work/out-$n/output"

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 #include "commands.h"
@@ -32,6 +33,7 @@ std::vector<NamedPart> ReadParts(const std::vector<std::string>& paths) {
 // What differs between the inputs of two parts, or nothing when they match.
 std::string Difference(const PartInputs& a, const PartInputs& b) {
   if (a.quantitative != b.quantitative) return "a scan in another mode";
+  if (a.individuals != b.individuals) return "a scan with another shuffle (--permute)";
   if (a.data != b.data) return "a scan of other data";
   if (a.parameters != b.parameters) return "a scan with other parameters";
   if (a.intervals != b.intervals) return "a scan with other marker intervals";
@@ -44,6 +46,17 @@ void CheckSameInputs(const std::vector<NamedPart>& parts) {
     const std::string difference = Difference(p.part.inputs, parts.front().part.inputs);
     if (!difference.empty()) throw RunError(p.path + ": " + difference + " than " + parts.front().path);
   }
+}
+
+const char* Shuffled(bool individuals) { return individuals ? "individuals" : "haplotypes"; }
+
+// Asked for a shuffle (--permute), every part must have shuffled so.
+void CheckShuffle(const std::vector<NamedPart>& parts, std::optional<bool> individuals) {
+  if (!individuals) return;
+  for (const NamedPart& p : parts)
+    if (p.part.inputs.individuals != individuals)
+      throw RunError(p.path + ": its replicates shuffled " + Shuffled(p.part.inputs.individuals) + ", not " +
+                     Shuffled(*individuals) + " as --permute asks");
 }
 
 std::string Positions(int first, int last) {
@@ -89,15 +102,20 @@ int MergeCommand(int argc, char** argv) {
                  "Puts the part files of one data set (from 'veltrane part'), given in any order, together\n"
                  "into DIR/output and DIR/results: the cluster report and the results block of one whole\n"
                  "run, byte for byte. Both files are replaced whole, as 'veltrane run' replaces its folder's.\n"
-                 "Parts that miss or repeat positions, or come from other data or parameters, are refused.",
+                 "Parts that miss or repeat positions, or come from other data, parameters or shuffles, are\n"
+                 "refused.",
                  {{"out", "DIR", "the folder that receives 'output' and 'results' (made if missing)"},
+                  {"permute", "individuals|haplotypes",
+                   "refuse parts whose replicates shuffled otherwise (default: take the parts' shuffle)"},
                   {"quiet", nullptr, "no warnings"}});
   cl.AcceptOperands();
   if (!cl.Parse(argc, argv)) return 0;
   const std::string dir = cl.Required("out");
   if (cl.Operands().empty()) cl.Fail("no part file given");
+  const std::optional<bool> individuals = cl.Has("permute") ? std::optional(cl.PermutesIndividuals()) : std::nullopt;
 
   std::vector<NamedPart> parts = ReadParts(cl.Operands());
+  CheckShuffle(parts, individuals);
   CheckSameInputs(parts);
   SortAndCheckCoverage(parts);
   const PartInputs& inputs = parts.front().part.inputs;

@@ -21,14 +21,16 @@ struct PositionRange {
 
 CommandLine PartCommandLine() {
   return CommandLine(
-      "part", "--data FILE --params FILE [--intervals FILE] [--mode s|q] (--from A --to B | --chunk K --chunks N) --out FILE",
+      "part", "--data FILE --params FILE [--intervals FILE] [--mode s|q] [--permute U] (--from A --to B | --chunk K --chunks N) --out FILE",
       "Scans the positions A to B-1 (numbered from 0, as in the results file), or the K-th of N\n"
       "chunks of even size, and writes a part file. 'veltrane merge' puts the part files of all\n"
-      "positions together into the 'output' and results block of one whole run.",
+      "positions together into the 'output' and results block of one whole run. A replicate\n"
+      "shuffles individuals, the haplotypes that share an identifier, unless --permute haplotypes.",
       {{"data", "FILE", "the haplotype data file"},
        {"params", "FILE", "the parameter file"},
        {"intervals", "FILE", "the marker-interval file (optional, as in the classic run)"},
        {"mode", "s|q", "s: case-control (default), q: quantitative trait"},
+       kPermuteOption,
        {"from", "A", "first position of the part (default 0)"},
        {"to", "B", "the position after the last (default: the number of markers)"},
        {"chunk", "K", "the chunk to scan, from 1 to N"},
@@ -77,6 +79,7 @@ PositionRange RangeOf(const CommandLine& cl, int markers, const std::string& dat
 PartInputs InputsOf(const ScanRequest& request, const CDataPoints& ds) {
   PartInputs inputs;
   inputs.quantitative = request.quantitative;
+  inputs.individuals = ds.permutationUnit == PermutationUnit::kIndividuals;
   inputs.data = FileChecksum(request.dataFile, "data file");
   inputs.parameters = FileChecksum(request.parameterFile, "parameter file");
   if (request.intervalFile) inputs.intervals = FileChecksum(*request.intervalFile, "marker-interval file");
@@ -96,6 +99,7 @@ int PartCommand(int argc, char** argv) {
   CheckRangeOptions(cl);
 
   CDataPoints ds;
+  if (cl.PermutesIndividuals()) ds.permutationUnit = PermutationUnit::kIndividuals;
   LoadInputs(ds, request);
   Part part;
   const PositionRange range = RangeOf(cl, ds.dim, request.dataFile);

@@ -201,6 +201,7 @@ std::vector<OptionSpec> RunOptions() {
   std::vector<OptionSpec> options = ConvertOptionSpecs();
   options.push_back({"params", "FILE", "a parameter file, instead of the parameter flags below"});
   for (const ParameterFlag& flag : kParameterFlags) options.push_back(flag.option);
+  options.push_back(kPermuteOption);
   options.push_back({"report", "full|clusters|none",
                      "the cluster report: in full, without member lines, or none (default full)"});
   options.push_back({"report-bgzip", nullptr, "write the report bgzip-compressed, as output.gz"});
@@ -225,12 +226,14 @@ int RunCommand(int argc, char** argv) {
   const Parameters parameters = ReadParameters(line);
   const ReportForm form = ReadReportForm(line);
   const FineMapSettings fineMap = ReadFineMapSettings(line, options.quantitative);
+  const bool permutesIndividuals = line.PermutesIndividuals();
   const Conversion conversion = Convert(options);
 
   CDataPoints ds;
   BuildDataSet(ds, conversion, parameters.text, parameters.source);
   CheckMemory(ds);
   ds.reportDetail = form.detail;
+  if (permutesIndividuals) ds.permutationUnit = PermutationUnit::kIndividuals;
   InstallInterruptCleanup();
   OutputFolder folder(dir);
   Prepare(ds);
@@ -246,7 +249,8 @@ int RunCommand(int argc, char** argv) {
   files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, {{"PIP", mapping.pip}}, s); });
   files.Add(folder / "credible-set.tsv", [&](std::ostream& s) { WriteCredibleSet(conversion, mapping, s); });
   files.Add(folder / "summary.txt", [&](std::ostream& s) {
-    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping}, s);
+    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping,
+                  permutesIndividuals}, s);
   });
   files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, parameters.permutations); });
   files.Add(folder / "params.txt", [&](std::ostream& s) { s << parameters.text; });

@@ -111,6 +111,11 @@ struct PositionState {
   std::vector<int> rankTally;
 };
 
+// What a permutation replicate shuffles: single haplotypes, as the classic
+// run does, or individuals, the haplotypes that share an identifier moving
+// together, so that the two haplotypes of a person keep one phenotype.
+enum class PermutationUnit { kHaplotypes, kIndividuals };
+
 // How much of the cluster report a run writes: every cluster above the
 // threshold with its member lines, the clusters without their members, or nothing.
 enum class ReportDetail { kFull, kClusters, kNone };
@@ -154,6 +159,7 @@ class CDataPoints {
   std::vector<double> LDMatrix;
   double aveDensity = 0.0;
   ReportDetail reportDetail = ReportDetail::kFull;
+  PermutationUnit permutationUnit = PermutationUnit::kHaplotypes;
 
   // Input files (input.cpp). sourceName names the file in error messages.
   void ReadParameter(std::istream& fpara, const std::string& sourceName = "parameter file");
@@ -317,4 +323,14 @@ class CDataPoints {
   // cases of each as a bit set.
   std::vector<int> replicateOrder;
   std::vector<HaplotypeBits> replicateCases;
+
+  // Individuals with the same number of haplotypes, and the arrangement the
+  // last shuffle left them in: individual i carries the labels of individual
+  // arrangement[i].
+  struct IndividualsOfOneSize {
+    std::vector<std::vector<int>> haplotypes;
+    std::vector<int> arrangement;
+  };
+  std::vector<IndividualsOfOneSize> IndividualsBySize() const;
+  void ShuffleIndividuals(std::vector<IndividualsOfOneSize>& individuals, std::vector<int>& order);
 };

@@ -20,6 +20,11 @@ const OptionSpec kCommonOptions[] = {
 const OptionSpec kThreadsOption = {
     "threads", "N", "threads for the scan, at most the cores the process may use (default: OMP_NUM_THREADS, else all)"};
 
+const OptionSpec kPermuteOption = {
+    "permute", "individuals|haplotypes",
+    "what a permutation replicate shuffles: individuals, both haplotypes of a person together (default), or "
+    "single haplotypes, as the classic run does"};
+
 const char* VersionLine() { return "veltrane " VELTRANE_VERSION; }
 
 CommandLine::CommandLine(std::string command, std::string synopsis, std::string about,
@@ -108,6 +113,12 @@ bool CommandLine::Quantitative() const {
   const std::string mode = Value("mode", "s");
   if (mode != "s" && mode != "q") Fail("--mode takes s or q, not " + Quoted(mode));
   return mode == "q";
+}
+
+bool CommandLine::PermutesIndividuals() const {
+  const std::string unit = Value("permute", "individuals");
+  if (unit != "individuals" && unit != "haplotypes") Fail("--permute takes individuals or haplotypes, not " + Quoted(unit));
+  return unit == "individuals";
 }
 
 int CommandLine::Threads() const { return Integer("threads", 0); }

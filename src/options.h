@@ -40,6 +40,9 @@ class CommandLine {
   bool Quiet() const { return Has("quiet"); }  // false for a command without --quiet
   // --mode s (the default) or q: whether the phenotype is a quantitative trait.
   bool Quantitative() const;
+  // --permute individuals (the default) or haplotypes: whether a permutation
+  // replicate moves the haplotypes of a person together.
+  bool PermutesIndividuals() const;
   // The thread count asked for; 0 for the default (and for a command without --threads).
   int Threads() const;
   // The words that are not options, in their order.
@@ -60,6 +63,9 @@ class CommandLine {
 
 // --threads N, for the commands that scan.
 extern const OptionSpec kThreadsOption;
+
+// The --permute option of the commands that draw replicates.
+extern const OptionSpec kPermuteOption;
 
 // The version line every command prints for --version.
 const char* VersionLine();

@@ -2,8 +2,9 @@
 // report blocks and results lines as counted bytes, then a checksum of all
 // that comes before it:
 //
-//   veltrane part file 1
+//   veltrane part file 2
 //   mode s                      s or q
+//   permute individuals         or haplotypes: what the replicates shuffled
 //   data-checksum HEX           16 hex digits, FileChecksum of the data file
 //   parameter-checksum HEX
 //   interval-checksum HEX       or "none"
@@ -23,6 +24,8 @@
 //   results BYTES               then BYTES bytes: TO-FROM results lines
 //   end HEX                     FNV-1a checksum of every byte before this line
 //
+// Version 1 files have no permute line; their replicates shuffled haplotypes.
+//
 // Scores are hexadecimal floating point ("%a"), so they come back bit for
 // bit, -0 and NaN included.
 #include "part_file.h"
@@ -40,7 +43,8 @@
 
 namespace {
 
-constexpr const char* kMagic = "veltrane part file 1";
+constexpr const char* kMagic = "veltrane part file 2";
+constexpr const char* kFirstVersion = "veltrane part file 1";
 
 class Fnv1a {
  public:
@@ -90,12 +94,14 @@ class PartReader {
 
   [[noreturn]] void Fail(const std::string& what) const { Reject(source_, line_, what); }
 
-  // The first line, which says what the file is.
-  void Magic() {
+  // The first line, which says what the file is; true for the current version.
+  bool Magic() {
     ++line_;
-    if (!std::getline(in_, text_) || in_.eof() || text_ != kMagic) Fail("not a veltrane part file");
+    if (!std::getline(in_, text_) || in_.eof() || (text_ != kMagic && text_ != kFirstVersion))
+      Fail("not a veltrane part file");
     checksum_.Add(text_);
     checksum_.Add("\n");
+    return text_ == kMagic;
   }
 
   // The fields of the next line, which must start with key and hold count
@@ -202,11 +208,17 @@ class PartReader {
 
 int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-PartInputs ReadInputs(PartReader& reader) {
+PartInputs ReadInputs(PartReader& reader, bool currentVersion) {
   PartInputs inputs;
   const std::string_view mode = reader.Line("mode")[0];
   if (mode != "s" && mode != "q") reader.Fail("the mode " + Quoted(mode) + " is neither 's' nor 'q'");
   inputs.quantitative = mode == "q";
+  if (currentVersion) {
+    const std::string_view unit = reader.Line("permute")[0];
+    if (unit != "individuals" && unit != "haplotypes")
+      reader.Fail("the shuffle " + Quoted(unit) + " is neither 'individuals' nor 'haplotypes'");
+    inputs.individuals = unit == "individuals";
+  }
   inputs.data = reader.ChecksumLine("data-checksum");
   inputs.parameters = reader.ChecksumLine("parameter-checksum");
   const std::string_view intervals = reader.Line("interval-checksum")[0];
@@ -235,6 +247,7 @@ void WritePart(std::ostream& out, const Part& part) {
   const ScanTally& tally = part.tally;
   std::string text = std::string(kMagic) + "\n";
   text += std::string("mode ") + (in.quantitative ? "q" : "s") + "\n";
+  text += std::string("permute ") + (in.individuals ? "individuals" : "haplotypes") + "\n";
   text += "data-checksum " + Hex(in.data) + "\n";
   text += "parameter-checksum " + Hex(in.parameters) + "\n";
   text += "interval-checksum " + (in.intervals ? Hex(*in.intervals) : "none") + "\n";
@@ -259,9 +272,9 @@ void WritePart(std::ostream& out, const Part& part) {
 
 Part ReadPartFile(std::istream& in, const std::string& sourceName) {
   PartReader reader(in, sourceName);
-  reader.Magic();
+  const bool currentVersion = reader.Magic();
   Part part;
-  part.inputs = ReadInputs(reader);
+  part.inputs = ReadInputs(reader, currentVersion);
   const PartInputs& inputs = part.inputs;
   const std::vector<std::string_view> range = reader.Line("positions", 2);
   part.from = reader.Integer(range[0], 0, inputs.markers);

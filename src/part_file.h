@@ -13,6 +13,7 @@
 // contents, so parts made on different machines or folders still match.
 struct PartInputs {
   bool quantitative = false;
+  bool individuals = false;  // the replicates shuffled individuals, not single haplotypes
   std::uint64_t data = 0, parameters = 0;
   std::optional<std::uint64_t> intervals;  // none: the run had no interval file
   int markers = 0, haplotypes = 0, replicates = 0;

@@ -7,9 +7,18 @@
 // continuing from the arrangement the previous one left, and kept as label
 // orders. Replicate r uses shuffle r at every position, with the scan's own
 // window, so its maximum over positions belongs to one relabelled data set.
+//
+// A shuffle of haplotypes moves every label on its own. A shuffle of
+// individuals moves the labels of a person's haplotypes together: the
+// individuals are grouped by their number of haplotypes, and each replicate
+// shuffles every group in turn, smallest first, with the same draw from
+// rand() as a shuffle of haplotypes. When every identifier is unique the two
+// shuffles are one.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <map>
+#include <numeric>
 #include <utility>
 
 #include "dbscan.h"
@@ -25,13 +34,51 @@ void CDataPoints::Permutation(std::vector<int>& order) {
   }
 }
 
+// Individuals in the order of their first haplotype, grouped by size, each
+// group starting unshuffled.
+std::vector<CDataPoints::IndividualsOfOneSize> CDataPoints::IndividualsBySize() const {
+  std::map<int, std::vector<int>> haplotypesOf;
+  std::vector<int> firstSeen;
+  for (std::size_t h = 0; h < data.size(); h++) {
+    std::vector<int>& haplotypes = haplotypesOf[data[h].id];
+    if (haplotypes.empty()) firstSeen.push_back(data[h].id);
+    haplotypes.push_back(static_cast<int>(h));
+  }
+  std::map<std::size_t, IndividualsOfOneSize> bySize;
+  for (int id : firstSeen) bySize[haplotypesOf[id].size()].haplotypes.push_back(std::move(haplotypesOf[id]));
+  std::vector<IndividualsOfOneSize> groups;
+  for (auto& [size, group] : bySize) {
+    group.arrangement.resize(group.haplotypes.size());
+    std::iota(group.arrangement.begin(), group.arrangement.end(), 0);
+    groups.push_back(std::move(group));
+  }
+  return groups;
+}
+
+// The k-th haplotype of each individual takes the label of the k-th
+// haplotype of the individual it is arranged with.
+void CDataPoints::ShuffleIndividuals(std::vector<IndividualsOfOneSize>& individuals, std::vector<int>& order) {
+  for (IndividualsOfOneSize& group : individuals) {
+    Permutation(group.arrangement);
+    for (std::size_t i = 0; i < group.haplotypes.size(); i++) {
+      const std::vector<int>& source = group.haplotypes[group.arrangement[i]];
+      for (std::size_t k = 0; k < source.size(); k++) order[group.haplotypes[i][k]] = source[k];
+    }
+  }
+}
+
 void CDataPoints::DrawReplicates() {
   const int R = std::max(permutationTimes, 0);
   const std::size_t n = data.size();
   std::vector<int> order(identityOrder);
+  std::vector<IndividualsOfOneSize> individuals;
+  if (permutationUnit == PermutationUnit::kIndividuals) individuals = IndividualsBySize();
   replicateOrder.resize(R * n);
   for (int r = 0; r < R; r++) {
-    Permutation(order);
+    if (permutationUnit == PermutationUnit::kIndividuals)
+      ShuffleIndividuals(individuals, order);
+    else
+      Permutation(order);
     std::copy(order.begin(), order.end(), replicateOrder.begin() + r * n);
   }
   if (q) return;

@@ -142,6 +142,7 @@ void WriteSummary(const RunFacts& facts, std::ostream& out) {
   for (std::size_t end; (end = facts.parameters.find('\n', at)) != std::string::npos; at = end + 1)
     out << "  " << facts.parameters.substr(at, end - at) << '\n';
   if (at < facts.parameters.size()) out << "  " << facts.parameters.substr(at) << '\n';
+  out << "  shuffled: " << (facts.permutesIndividuals ? "individuals, both haplotypes together" : "single haplotypes") << '\n';
 
   out << "\nLeft out\n";
   const std::vector<std::string> notes = ConversionNotes(c);

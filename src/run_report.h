@@ -31,6 +31,7 @@ struct RunFacts {
   std::string parameters;  // the parameter file of the scan
   int permutations = 0;
   const FineMapping& mapping;
+  bool permutesIndividuals = true;  // else the replicates shuffled single haplotypes
 };
 
 void WriteSummary(const RunFacts& facts, std::ostream& out);

@@ -40,8 +40,8 @@ while IFS='|' read -r name mode pheno parameters colours; do
   (cd "$dir" && "$bin" "-$mode" c.data.txt params.txt c.intervals.txt) || fail "classic run failed"
   # An earlier run's results in the folder must not stay.
   mkdir "$dir/run" && cp "$dir/c.data.txt-results" "$dir/run/results"
-  "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" "${params[@]}" --out "$dir/run" ||
-    fail "run failed"
+  "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" "${params[@]}" --permute haplotypes \
+    --out "$dir/run" || fail "run failed"
   same "$dir/output" "$dir/run/output"
   same "$dir/c.data.txt-results" "$dir/run/results"
   same "$dir/c.markers.tsv" "$dir/run/markers.tsv"
@@ -51,6 +51,7 @@ while IFS='|' read -r name mode pheno parameters colours; do
   grep -q "^Predicted locus: 20:.*\$" "$dir/run/summary.txt" && grep -q ", marker $best\$" "$dir/run/summary.txt" ||
     fail "the summary does not name marker $best: $(head -n 6 "$dir/run/summary.txt")"
   grep -q "600 haplotypes" "$dir/run/summary.txt" || fail "the summary does not count 600 haplotypes"
+  grep -q "^  shuffled: single haplotypes\$" "$dir/run/summary.txt" || fail "the summary does not say what was shuffled"
   read -r -a colours <<< "$colours"
   check_plot "$dir/run/scan.svg" "${colours[@]}"
   end_case
@@ -68,8 +69,8 @@ strip_members() {  # report: the member lines between a cluster's number and its
 while IFS='|' read -r name arguments; do
   begin_case "$name"
   read -r -a args <<< "$arguments"
-  "$bin" run --quiet "${inputs[@]}" --pheno "$fam" --permutations 20 "${args[@]}" --out "$dir/run" ||
-    fail "run failed"
+  "$bin" run --quiet "${inputs[@]}" --pheno "$fam" --params "$in/params.txt" --permute haplotypes "${args[@]}" \
+    --out "$dir/run" || fail "run failed"
   for file in results scan.tsv summary.txt markers.tsv; do same "$full/$file" "$dir/run/$file"; done
   case $name in
     report-clusters) same <(strip_members "$full/output") "$dir/run/output" ;;
@@ -83,6 +84,40 @@ report-clusters|--report clusters
 report-none|--report none
 report-bgzip|--report-bgzip
 EOF2
+
+# Shuffling individuals (the default), run writes what part and merge write on
+# the converted files, however the positions are split; the p-values are not
+# those of a shuffle of haplotypes.
+for mode in s q; do
+  begin_case "individuals-$mode"
+  pheno=$fam
+  [ $mode = q ] && pheno=$qt
+  "$bin" run --quiet "${inputs[@]}" --mode $mode --pheno "$pheno" --params "$in/params.txt" --out "$dir/run" ||
+    fail "run failed"
+  grep -q "^  shuffled: individuals, both haplotypes together\$" "$dir/run/summary.txt" ||
+    fail "the summary does not say that individuals were shuffled"
+  "$bin" convert --quiet "${inputs[@]}" --mode $mode --pheno "$pheno" --out "$dir/c" || fail "convert failed"
+  for chunks in 1 2 5; do
+    for ((k = 1; k <= chunks; k++)); do
+      "$bin" part --quiet --mode $mode --data "$dir/c.data.txt" --params "$in/params.txt" --intervals "$dir/c.intervals.txt" \
+        --chunk $k --chunks $chunks --out "$dir/$k.part" || fail "part $k of $chunks failed"
+    done
+    rm -rf "$dir/merged"
+    "$bin" merge --out "$dir/merged" "$dir"/[1-$chunks].part || fail "the merge of $chunks failed"
+    same "$dir/run/output" "$dir/merged/output"
+    same "$dir/run/results" "$dir/merged/results"
+  done
+  # Phenotypes that the alleles do not explain, so that the p-values are not all 0.
+  awk 'BEGIN { FS = OFS = "\t" } /^#/ { print; next } { $NF = FNR % 3 ? 1 : 2; if (NF == 2) $NF = FNR % 7; print }' \
+    "$pheno" > "$dir/null.pheno"
+  for unit in individuals haplotypes; do
+    "$bin" run --quiet "${inputs[@]}" --mode $mode --pheno "$dir/null.pheno" --params "$in/params.txt" \
+      --permute $unit --out "$dir/null-$unit" || fail "run on null phenotypes failed"
+  done
+  cmp -s "$dir/null-individuals/results" "$dir/null-haplotypes/results" &&
+    fail "shuffling individuals gave the p-values of a shuffle of haplotypes"
+  end_case
+done
 
 # plot: the blocks of the runs above; non-finite values are drawn, not fatal.
 results=$work/case-control-flags/run/results
