@@ -30,6 +30,7 @@ int ConvertCommand(int argc, char** argv) {
     std::fprintf(stderr, "veltrane: %zu markers of %zu individuals\n", conversion.genotypes.markers.size(),
                  conversion.genotypes.samples.size());
     for (const std::string& note : ConversionNotes(conversion)) std::fprintf(stderr, "veltrane: left out %s\n", note.c_str());
+    if (conversion.outsideMap > 0) std::fprintf(stderr, "veltrane: %s\n", OutsideMapNote(conversion.outsideMap).c_str());
   }
   return 0;
 }

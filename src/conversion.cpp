@@ -15,13 +15,17 @@ long long MicroCm(double cm) { return std::llround(cm * 1e6); }
 
 // Genetic positions from the map, the rate or INFO/CM, in that order of preference.
 std::vector<long long> GeneticPositions(const ConvertOptions& options, const std::vector<Marker>& markers,
-                                        std::string& from) {
+                                        std::string& from, int& outsideMap) {
   std::vector<long long> positions;
   if (!options.geneticMap.empty()) {
     std::istringstream text(ReadMaybeGzipped(options.geneticMap, "genetic map"));
     const GeneticMap map = ReadGeneticMap(text, options.geneticMap, markers.front().chrom);
-    for (const Marker& m : markers) positions.push_back(MicroCm(map.CentiMorgans(m.pos)));
+    for (const Marker& m : markers) {
+      positions.push_back(MicroCm(map.CentiMorgans(m.pos)));
+      outsideMap += !map.Covers(m.pos);
+    }
     from = "the genetic map " + options.geneticMap;
+    if (outsideMap > 0) from += " (" + OutsideMapNote(outsideMap) + ")";
   } else if (options.cmPerMb) {
     for (const Marker& m : markers) positions.push_back(MicroCm(*options.cmPerMb * m.pos / 1e6));
     from = CentiMorgans(MicroCm(*options.cmPerMb)) + " cM per Mb";
@@ -45,6 +49,23 @@ std::string Plural(long count, const std::string& what) {
   return Grouped(count) + " " + what + (count == 1 ? "" : "s");
 }
 
+// A scan compares cases with controls, or individuals of different traits.
+void CheckPhenotypesVary(const Conversion& conversion, const ConvertOptions& options) {
+  const std::string kept = std::to_string(conversion.phenotypes.size()) + " individuals kept";
+  if (!conversion.quantitative) {
+    if (conversion.cases == 0 || conversion.controls == 0)
+      throw RunError(options.pheno + ": all " + kept + " are " + (conversion.cases ? "cases" : "controls") +
+                     "; a case-control scan needs both");
+    return;
+  }
+  double first = 0, value = 0;
+  ParseDouble(conversion.phenotypes.front(), first);
+  for (const std::string& trait : conversion.phenotypes)
+    if (ParseDouble(trait, value) && value != first) return;
+  throw RunError(options.pheno + ": the trait is " + conversion.phenotypes.front() + " in all " + kept +
+                 "; a quantitative scan needs it to vary");
+}
+
 }  // namespace
 
 std::vector<OptionSpec> ConvertOptionSpecs() {
@@ -58,6 +79,8 @@ std::vector<OptionSpec> ConvertOptionSpecs() {
       {"region", "CHROM:FROM-TO", "only the records of this region (through the index when there is one)"},
       {"snps-only", nullptr, "only SNPs (single-base REF and ALT)"},
       {"min-maf", "F", "only markers with a minor-allele frequency of at least F"},
+      {"min-mac", "N", "only markers whose minor allele is on at least N haplotypes (default 1: no monomorphic "
+                       "markers; 0 keeps them)"},
       {"include-ids", "FILE", "only the marker IDs listed in FILE, one per line"},
   };
 }
@@ -82,6 +105,8 @@ ConvertOptions ReadConvertOptions(const CommandLine& line) {
   options.filters.snpsOnly = line.Has("snps-only");
   options.filters.minMaf = line.Number("min-maf", 0);
   if (options.filters.minMaf < 0 || options.filters.minMaf > 0.5) line.Fail("--min-maf takes a number from 0 to 0.5");
+  options.filters.minMac = line.Integer("min-mac", 1);
+  if (options.filters.minMac < 0) line.Fail("--min-mac must not be negative");
   options.showProgress = !line.Quiet();
   return options;
 }
@@ -107,11 +132,12 @@ Conversion Convert(const ConvertOptions& options) {
                    " samples has a phenotype in " + options.pheno);
   if (genotypes.markers.empty()) throw RunError(options.vcf + ": no record is left to convert after the filters");
 
-  conversion.microCm = GeneticPositions(options, genotypes.markers, conversion.positionsFrom);
+  conversion.microCm = GeneticPositions(options, genotypes.markers, conversion.positionsFrom, conversion.outsideMap);
   for (const std::string& sample : genotypes.samples) {
     conversion.phenotypes.push_back(phenotypes.values.at(sample));
     (conversion.phenotypes.back() == "a" ? conversion.cases : conversion.controls)++;
   }
+  CheckPhenotypesVary(conversion, options);
   conversion.phenotypeColumn = phenotypes.column + " of " + options.pheno;
   conversion.missingPhenotype = phenotypes.missing;
   conversion.absentSamples = static_cast<int>(phenotypes.values.size() - genotypes.samples.size());
@@ -141,6 +167,10 @@ void WriteIntervals(const Conversion& conversion, std::ostream& out) {
   out << '\n';
 }
 
+std::string OutsideMapNote(int markers) {
+  return Plural(markers, "marker") + " beyond the map's ends, placed at the rate of its outermost interval";
+}
+
 std::string CentiMorgans(long long microCm) {
   char text[48];
   std::snprintf(text, sizeof text, "%s%lld.%06lld", microCm < 0 ? "-" : "", std::llabs(microCm) / 1000000,
@@ -160,8 +190,13 @@ std::vector<std::string> ConversionNotes(const Conversion& conversion) {
   };
   note(s.noAlt, Plural(s.noAlt, "record") + " without an ALT allele");
   note(s.multiAllelic, Plural(s.multiAllelic, "multi-allelic record"));
+  note(s.symbolic, Plural(s.symbolic, "record") + " with a symbolic ALT allele (<DEL>, *)");
+  note(s.repeated, Plural(s.repeated, "record") + " repeating the position and alleles of the record before");
   note(s.notSnp, Plural(s.notSnp, "record") + " other than SNPs (--snps-only)");
   note(s.notListed, Plural(s.notListed, "record") + " whose ID is not listed (--include-ids)");
+  note(g.idsNotFound, Plural(g.idsNotFound, "listed ID") + " (--include-ids) that no record read has");
+  note(s.monomorphic, Plural(s.monomorphic, "monomorphic marker") + " (--min-mac 0 keeps them)");
+  note(s.fewMinor, Plural(s.fewMinor, "record") + " below the minor-allele count (--min-mac)");
   note(s.rare, Plural(s.rare, "record") + " below the minor-allele frequency (--min-maf)");
   const long unphenotyped = g.samplesInFile - static_cast<long>(g.samples.size());
   note(unphenotyped, Plural(unphenotyped, "VCF sample") + " without a phenotype");

@@ -33,6 +33,7 @@ struct Conversion {
   std::string phenotypeColumn;          // where the phenotypes came from, for people
   int missingPhenotype = 0;             // samples of the phenotype file without a phenotype
   int absentSamples = 0;                // samples with a phenotype that the VCF lacks
+  int outsideMap = 0;                   // markers beyond the genetic map's ends
   int cases = 0, controls = 0;          // individuals, in case-control mode
 };
 
@@ -44,6 +45,9 @@ void WriteIntervals(const Conversion& conversion, std::ostream& out);
 
 // A genetic position or distance in cM: "7.10763" for 7107630 millionths.
 std::string CentiMorgans(long long microCm);
+
+// "N markers beyond the map's ends, ...": positions that were extrapolated.
+std::string OutsideMapNote(int markers);
 
 // What was converted and what was left out and why, one line each.
 std::vector<std::string> ConversionNotes(const Conversion& conversion);

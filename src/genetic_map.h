@@ -16,6 +16,8 @@ class GeneticMap {
   // Linear interpolation in bp; beyond either end, the rate of the outermost
   // interval on that side.
   double CentiMorgans(long long bp) const;
+  // Whether bp lies between the first and last points (no extrapolation).
+  bool Covers(long long bp) const { return bp >= points_.front().first && bp <= points_.back().first; }
 
  private:
   std::vector<std::pair<long long, double>> points_;

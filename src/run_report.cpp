@@ -93,6 +93,7 @@ std::string Filters(const ConvertOptions& options) {
                                       std::to_string(options.filters.region->to);
   if (options.filters.snpsOnly) text += ", --snps-only";
   if (options.filters.minMaf > 0) text += ", --min-maf " + Rounded(options.filters.minMaf);
+  if (options.filters.minMac != 1) text += ", --min-mac " + std::to_string(options.filters.minMac);
   if (!options.includeIds.empty()) text += ", --include-ids " + options.includeIds;
   return text;
 }

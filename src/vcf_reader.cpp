@@ -12,7 +12,9 @@
 #include <filesystem>
 #include <istream>
 #include <memory>
+#include <unordered_set>
 
+#include "genetic_map.h"
 #include "progress.h"
 #include "text.h"
 #include "text_rows.h"
@@ -36,6 +38,59 @@ bool ParsePosition(std::string text, long long& out) {
   return ec == std::errc() && end == text.data() + text.size() && !text.empty() && out >= 1;
 }
 
+// Whether a file starts as gzip does, and as BGZF (gzip with a 'BC' extra
+// field, as bgzipped VCF and BCF files are).
+enum class Compression { kNone, kGzip, kBgzf };
+Compression CompressionOf(std::istream& in) {
+  unsigned char head[14] = {};
+  in.read(reinterpret_cast<char*>(head), sizeof head);
+  if (head[0] != 0x1f || head[1] != 0x8b) return Compression::kNone;
+  return (head[3] & 4) && head[12] == 'B' && head[13] == 'C' ? Compression::kBgzf : Compression::kGzip;
+}
+
+// The header lines of a VCF, or the header text of a BCF, as far as they can
+// be read; for a message about a header htslib refused.
+std::string HeaderText(const std::string& path) {
+  HtsPtr<htsFile> file(hts_open(path.c_str(), "r"));
+  if (!file) return "";
+  std::string text;
+  if (hts_get_format(file.get())->format == bcf) {
+    unsigned char start[9];  // "BCF", the version, the text's length
+    if (bgzf_read(file->fp.bgzf, start, sizeof start) != sizeof start) return "";
+    const std::uint32_t length = start[5] | start[6] << 8 | start[7] << 16 | static_cast<std::uint32_t>(start[8]) << 24;
+    text.resize(std::min<std::uint32_t>(length, 1u << 28));
+    text.resize(static_cast<std::size_t>(std::max<ssize_t>(bgzf_read(file->fp.bgzf, text.data(), text.size()), 0)));
+    return text;
+  }
+  kstring_t line = KS_INITIALIZE;
+  while (hts_getline(file.get(), '\n', &line) >= 0 && line.l > 0 && line.s[0] == '#') (text += line.s) += '\n';
+  ks_free(&line);
+  return text;
+}
+
+// Why htslib could not read a header: a sample named twice, or damage.
+std::string HeaderProblem(const std::string& path) {
+  const std::string text = HeaderText(path);
+  const std::size_t at = text.rfind("#CHROM");
+  if (at != std::string::npos) {
+    const std::vector<std::string_view> columns = SplitFields(std::string_view(text).substr(at, text.find('\n', at) - at), "\t");
+    std::unordered_set<std::string_view> seen;
+    for (std::size_t c = 9; c < columns.size(); c++)
+      if (!seen.insert(columns[c]).second) return "sample " + Quoted(columns[c]) + " is named twice in the header";
+  }
+  return "cannot read the VCF header: the file is damaged, truncated or malformed";
+}
+
+// The name a list of contigs gives a chromosome written with or without "chr".
+std::string ContigName(const char** names, int count, const std::string& chrom) {
+  std::string found = chrom;
+  for (int k = 0; k < count; k++) {
+    if (chrom == names[k]) return chrom;
+    if (SameChromosome(chrom, names[k])) found = names[k];
+  }
+  return found;
+}
+
 // The records of a file in order, or of a region through the file's index.
 class RecordStream {
  public:
@@ -45,13 +100,16 @@ class RecordStream {
     file_.reset(hts_open(path.c_str(), "r"));
     if (!file_ || hts_get_format(file_.get())->category != variant_data) {
       // Debian compresses the BCF files of its packages' documentation once more.
-      const bool gzipped = plain.get() == 0x1f && plain.get() == 0x8b;
-      throw RunError(path + (gzipped ? ": gzip-compressed, but no VCF or BCF inside (a BCF compressed once more? "
-                                       "gunzip it first)"
-                                     : ": not a VCF or BCF file"));
+      const Compression compression = CompressionOf(plain);
+      if (compression == Compression::kBgzf)
+        throw RunError(path + ": BGZF-compressed, but its contents cannot be read: the file is damaged or truncated");
+      throw RunError(path + (compression == Compression::kGzip
+                                 ? ": gzip-compressed, but no VCF or BCF inside (a BCF compressed once more? "
+                                   "gunzip it first)"
+                                 : ": not a VCF or BCF file"));
     }
     header_.reset(bcf_hdr_read(file_.get()));
-    if (!header_) throw RunError(path + ": cannot read the VCF header");
+    if (!header_) throw RunError(path + ": " + HeaderProblem(path));
     if (region) OpenIndex(*region);
     struct stat info;
     size_ = stat(path.c_str(), &info) == 0 ? info.st_size : 0;
@@ -89,12 +147,21 @@ class RecordStream {
   // reads through the file and keeps the records inside the region.
   void OpenIndex(const Region& region) {
     const hts_pos_t from = region.from - 1, to = region.to;
+    int count = 0;
     if (hts_get_format(file_.get())->format == bcf) {
       bcfIndex_.reset(bcf_index_load3(path_.c_str(), nullptr, HTS_IDX_SILENT_FAIL));
-      if (bcfIndex_) iterator_.reset(bcf_itr_queryi(bcfIndex_.get(), Tid(bcf_hdr_name2id(header_.get(), region.chrom.c_str())), from, to));
+      const char** names = bcf_hdr_seqnames(header_.get(), &count);
+      const std::string chrom = ContigName(names, count, region.chrom);
+      free(names);
+      if (bcfIndex_) iterator_.reset(bcf_itr_queryi(bcfIndex_.get(), Tid(bcf_hdr_name2id(header_.get(), chrom.c_str())), from, to));
     } else if (file_->is_bgzf) {
       tabix_.reset(tbx_index_load3(path_.c_str(), nullptr, HTS_IDX_SILENT_FAIL));
-      if (tabix_) iterator_.reset(tbx_itr_queryi(tabix_.get(), Tid(tbx_name2id(tabix_.get(), region.chrom.c_str())), from, to));
+      if (tabix_) {
+        const char** names = tbx_seqnames(tabix_.get(), &count);
+        const std::string chrom = ContigName(names, count, region.chrom);
+        free(names);
+        iterator_.reset(tbx_itr_queryi(tabix_.get(), Tid(tbx_name2id(tabix_.get(), chrom.c_str())), from, to));
+      }
     }
     if ((bcfIndex_ || tabix_) && !iterator_) throw RunError(path_ + ": cannot query the index for the region");
   }
@@ -112,6 +179,33 @@ class RecordStream {
   std::string last_ = "the header";
   long long size_ = 0;
 };
+
+// A structural variant (<DEL>, <*>) or an allele missing by a deletion.
+bool IsSymbolic(const char* allele) { return allele[0] == '<' || (allele[0] == '*' && !allele[1]); }
+
+// Whether a marker repeats one kept before it: the same position and alleles.
+bool Repeats(const std::vector<Marker>& markers, const Marker& next) {
+  for (auto m = markers.rbegin(); m != markers.rend() && m->pos == next.pos; ++m)
+    if (m->ref == next.ref && m->alt == next.alt) return true;
+  return false;
+}
+
+// CHROM:FROM-TO as the user wrote it, or CHROM for a whole chromosome.
+std::string RegionText(const Region& region) {
+  if (region.from == 1 && region.to == std::numeric_limits<int>::max()) return region.chrom;
+  return region.chrom + ":" + std::to_string(region.from) + "-" + std::to_string(region.to);
+}
+
+// The contigs a header names, for a message: at most ten.
+std::string ContigList(const bcf_hdr_t* header) {
+  int count = 0;
+  const char** names = bcf_hdr_seqnames(header, &count);
+  std::string list;
+  for (int k = 0; k < std::min(count, 10); k++) list += (k ? ", " : "") + Quoted(names[k]);
+  free(names);
+  if (count > 10) list += " and " + std::to_string(count - 10) + " more";
+  return count ? "its contigs are " + list : "it names no contig";
+}
 
 bool IsBase(const char* allele) {
   return allele[0] && !allele[1] && std::string_view("ACGTacgt").find(allele[0]) != std::string_view::npos;
@@ -152,6 +246,9 @@ class VcfConverter {
         Fail(out.markers.back(), "missing genotype " + GenotypeText(gt) + who);
       if (!bcf_gt_is_phased(gt[1])) Fail(out.markers.back(), "unphased genotype " + GenotypeText(gt) + who);
       for (int h = 0; h < 2; h++) {
+        if (bcf_gt_allele(gt[h]) >= record->n_allele)
+          Fail(out.markers.back(), "genotype " + GenotypeText(gt) + who + " names allele " +
+                                       std::to_string(bcf_gt_allele(gt[h])) + ", but the record has one ALT allele");
         alt.push_back(bcf_gt_allele(gt[h]) != 0);
         out.markers.back().altCount += alt.back();
       }
@@ -162,6 +259,7 @@ class VcfConverter {
   bool Wanted(const bcf1_t* record, SkippedRecords& skipped) const {
     if (record->n_allele < 2) return ++skipped.noAlt, false;
     if (record->n_allele > 2) return ++skipped.multiAllelic, false;
+    if (IsSymbolic(record->d.allele[1])) return ++skipped.symbolic, false;
     if (filters_.snpsOnly && !(IsBase(record->d.allele[0]) && IsBase(record->d.allele[1])))
       return ++skipped.notSnp, false;
     if (filters_.ids && !filters_.ids->count(record->d.id)) return ++skipped.notListed, false;
@@ -170,7 +268,7 @@ class VcfConverter {
 
   bool InRegion(const std::string& chrom, long long pos) const {
     const std::optional<Region>& r = filters_.region;
-    return !r || (chrom == r->chrom && pos >= r->from && pos <= r->to);
+    return !r || (SameChromosome(chrom, r->chrom) && pos >= r->from && pos <= r->to);
   }
 
   // Markers stay on one chromosome, in position order.
@@ -182,9 +280,13 @@ class VcfConverter {
     if (next.pos < last.pos) Fail(next, "comes after " + Site(last) + "; records must be in position order");
   }
 
-  bool Common(const Marker& marker, int haplotypes) const {
+  // Whether a marker's minor allele is frequent enough, counting the others.
+  bool Common(const Marker& marker, int haplotypes, SkippedRecords& skipped) const {
+    const int minor = std::min(marker.altCount, haplotypes - marker.altCount);
+    if (minor < filters_.minMac) return ++(minor == 0 ? skipped.monomorphic : skipped.fewMinor), false;
     const double af = haplotypes ? static_cast<double>(marker.altCount) / haplotypes : 0.0;
-    return std::min(af, 1.0 - af) >= filters_.minMaf;
+    if (std::min(af, 1.0 - af) < filters_.minMaf) return ++skipped.rare, false;
+    return true;
   }
 
   ~VcfConverter() { free(gt_); }
@@ -242,6 +344,7 @@ Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
   const bcf_hdr_t* header = stream.Header();
   Genotypes out;
   out.samplesInFile = bcf_hdr_nsamples(header);
+  if (out.samplesInFile == 0) throw RunError(path + ": no samples: the header has no genotype columns");
   std::vector<int> kept;
   for (int s = 0; s < out.samplesInFile; s++)
     if (keepSample(header->samples[s])) {
@@ -252,22 +355,31 @@ Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
   Progress progress("kB of " + std::filesystem::path(path).filename().string() + " read", stream.Size() / 1024,
                     showProgress);
   HtsPtr<bcf1_t> record(bcf_init());
+  long inRegion = 0;
+  std::unordered_set<std::string> listedFound;
   while (stream.Next(record.get())) {
     progress.Update(stream.Offset() / 1024);
     bcf_unpack(record.get(), BCF_UN_STR);
-    if (!converter.InRegion(bcf_seqname_safe(header, record.get()), record->pos + 1) ||
-        !converter.Wanted(record.get(), out.skipped))
-      continue;
+    if (!converter.InRegion(bcf_seqname_safe(header, record.get()), record->pos + 1)) continue;
+    inRegion++;
+    if (filters.ids && filters.ids->count(record->d.id)) listedFound.insert(record->d.id);
+    if (!converter.Wanted(record.get(), out.skipped)) continue;
     Marker marker = MarkerOf(header, record.get());
     converter.CheckOrder(out.markers, marker);
+    if (Repeats(out.markers, marker)) {
+      out.skipped.repeated++;
+      continue;
+    }
     out.markers.push_back(std::move(marker));
     converter.ReadHaplotypes(header, record.get(), kept, out);
-    if (!converter.Common(out.markers.back(), 2 * static_cast<int>(kept.size()))) {
+    if (!converter.Common(out.markers.back(), 2 * static_cast<int>(kept.size()), out.skipped)) {
       out.markers.pop_back();
       out.alt.pop_back();
-      out.skipped.rare++;
     }
   }
+  if (filters.region && inRegion == 0)
+    throw RunError(path + ": no record in --region " + RegionText(*filters.region) + "; " + ContigList(header));
+  if (filters.ids) out.idsNotFound = static_cast<long>(filters.ids->size() - listedFound.size());
   return out;
 }
 

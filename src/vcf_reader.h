@@ -36,12 +36,16 @@ struct VcfFilters {
   std::optional<Region> region;
   bool snpsOnly = false;
   double minMaf = 0;                                      // over the kept haplotypes
+  int minMac = 0;                                         // minor-allele count, over the kept haplotypes
   const std::unordered_set<std::string>* ids = nullptr;  // the marker IDs to keep, if given
 };
 
-// Records left out, by reason.
+// Records left out, by reason. A repeat has the position and alleles of a
+// record kept before it; a symbolic ALT is a structural variant (<DEL>) or a
+// lone '*'. Monomorphic and fewMinor fall below the minor-allele count.
 struct SkippedRecords {
-  long noAlt = 0, multiAllelic = 0, notSnp = 0, notListed = 0, rare = 0;
+  long noAlt = 0, multiAllelic = 0, symbolic = 0, repeated = 0, notSnp = 0, notListed = 0, monomorphic = 0,
+       fewMinor = 0, rare = 0;
 };
 
 struct Genotypes {
@@ -51,14 +55,18 @@ struct Genotypes {
   // Per marker, per haplotype (two per sample, in genotype order): 1 for ALT.
   std::vector<std::vector<std::uint8_t>> alt;
   SkippedRecords skipped;
+  long idsNotFound = 0;  // IDs of filters.ids that no record read has
 };
 
 // Reads the biallelic records that pass the filters, with the genotypes of
 // the samples keepSample accepts. A region is read through the index
 // (.csi/.tbi) when there is one, and by reading through the file otherwise.
-// Raises a RunError naming the record (CHROM:POS) for an unphased, missing or
-// non-diploid genotype of a kept sample, records out of position order, or a
-// second chromosome.
+// A region's chromosome matches with or without "chr". Raises a RunError
+// naming the record (CHROM:POS) for an unphased, missing or non-diploid
+// genotype of a kept sample or an allele the record does not have, records
+// out of position order, or a second chromosome; and one naming the file for
+// a file without samples, a sample named twice, a damaged file, or a region
+// that holds no record (with the file's contigs).
 Genotypes ReadVcf(const std::string& path, const VcfFilters& filters,
                   const std::function<bool(const std::string&)>& keepSample, bool showProgress);
 

@@ -38,6 +38,15 @@ garbage() { head -c 65536 "$bin"; }               # bytes that are not text
 # A cluster report of over 100 KB (threshold -1000) or under 1 KB (1e30).
 report_of() { cp "$work/report-data.txt" data.txt; params '2 0.05' 0.1 9 '1 -30 1' 0 "$1" > params.txt; }
 long_run() { cp "$work/long-data.txt" data.txt; params '2 0.05' 0.1 21 '1 -30 1' 0 2 > params.txt; }
+# The example's VCF (plain) and phenotypes as x.vcf, x.fam and x.pheno, with
+# record n's column c (from 1) set to value.
+example=$(readlink -f "$(dirname "$0")/../../example")
+zcat "$example/chr20-slice.vcf.gz" > "$work/slice.vcf"
+slice_vcf() {  # [n c value]
+  awk -v n="${1:-0}" -v c="${2:-0}" -v v="${3:-}" 'BEGIN { FS = OFS = "\t" } /^#/ { print; next } ++k == n { $c = v } { print }' \
+    "$work/slice.vcf" > x.vcf
+  cp "$example/chr20-cc.fam" x.fam && cp "$example/chr20-qt.pheno" x.pheno
+}
 generate_data 60 40 7 > "$work/report-data.txt"
 generate_data 2000 200 11 > "$work/long-data.txt"  # minutes of scanning
 
@@ -164,6 +173,17 @@ read-only-folder-no-results|user|-s data.txt params.txt|data.txt-results|report_
 read-only-results         |user|-s data.txt params.txt|data.txt-results|report_of 1e30; chmod 777 .; chmod 444 data.txt-results
 # A thread the runtime cannot start ends the run by exit(): its files go too.
 no-second-thread          |nproc|-s data.txt params.txt||long_run; chmod 666 output data.txt-results; chmod 777 .
+# Genotypes and phenotypes that convert and run refuse (a message holds no '|':
+# the genotype 0|2 shows as its end).
+vcf-allele-beyond-alt     |-|convert --vcf x.vcf --pheno x.fam --out c|2 of sample 'HG00099' names allele 2, but the record has one ALT allele|slice_vcf 5 12 0/2; sed -i 's#0/2#0|2#' x.vcf
+vcf-sample-twice          |-|convert --vcf x.vcf --pheno x.fam --out c|sample 'HG00096' is named twice in the header|slice_vcf; sed -i '/^#CHROM/s/HG00097/HG00096/' x.vcf
+vcf-no-samples            |-|convert --vcf x.vcf --pheno x.fam --out c|x.vcf: no samples|slice_vcf; cut -f1-8 x.vcf > y.vcf; mv y.vcf x.vcf
+bcf-damaged-first-block   |-|convert --vcf x.bcf --pheno x.fam --out c|x.bcf: BGZF-compressed, but its contents cannot be read: the file is damaged|slice_vcf; cp "$example/chr20-slice.bcf" x.bcf; printf 'damage' | dd of=x.bcf bs=1 seek=30 conv=notrunc 2> /dev/null
+bcf-truncated-header      |-|convert --vcf x.bcf --pheno x.fam --out c|x.bcf: cannot read the VCF header: the file is damaged, truncated|slice_vcf; head -c 2000 "$example/chr20-slice.bcf" > x.bcf
+region-of-another-contig  |-|convert --vcf x.vcf --pheno x.fam --region chr21:1-100 --out c|no record in --region chr21:1-100; its contigs are '20'|slice_vcf
+pheno-all-cases           |-|convert --vcf x.vcf --pheno x.fam --out c|x.fam: all 300 individuals kept are cases; a case-control scan needs both|slice_vcf; awk '{ $6 = 2; print }' "$example/chr20-cc.fam" > x.fam
+pheno-all-controls-run    |-|run --vcf x.vcf --pheno x.fam --out r|x.fam: all 300 individuals kept are controls|slice_vcf; awk '{ $6 = 1; print }' "$example/chr20-cc.fam" > x.fam
+trait-constant            |-|run --vcf x.vcf --pheno x.pheno --mode q --out r|x.pheno: the trait is 1.5 in all 300 individuals kept|slice_vcf; awk 'NR > 1 { $2 = 1.5 } { print }' "$example/chr20-qt.pheno" > x.pheno
 # Interrupted runs leave no trace; an ignored hangup stays ignored.
 interrupt-INT             |INT|-s data.txt params.txt||long_run
 interrupt-TERM            |TERM|-s data.txt params.txt||long_run

@@ -40,6 +40,8 @@ region-vcf-without-index|--vcf $vcf --pheno $fam --region $region|--vcf $in/no-i
 region-bcf-with-index|--vcf $vcf --pheno $fam --region $region|--vcf $example/chr20-slice.bcf --pheno $fam --region $region
 region-bcf-without-index|--vcf $vcf --pheno $fam --region $region|--vcf $in/no-index.bcf --pheno $fam --region $region
 region-plain-vcf|--vcf $vcf --pheno $fam --region $region|--vcf $in/slice.vcf --pheno $fam --region $region
+region-chr-prefix-index|--vcf $vcf --pheno $fam --region $region|--vcf $example/chr20-slice.bcf --pheno $fam --region chr$region
+region-chr-prefix-plain|--vcf $vcf --pheno $fam --region $region|--vcf $in/slice.vcf --pheno $fam --region chr$region
 pheno-fid-iid-table|--vcf $vcf --pheno $fam|--vcf $vcf --pheno $in/fid.pheno
 pheno-table-skips-sex|--vcf $vcf --pheno $fam|--vcf $vcf --pheno $in/sex.pheno
 pheno-name|--vcf $vcf --pheno $fam|--vcf $vcf --pheno $in/named.pheno --pheno-name case
@@ -64,6 +66,8 @@ done << EOF2
 region|--vcf $vcf --pheno $fam --region $region|\$3 >= 2760000 && \$3 <= 2780000|inside the region
 snps-only|--vcf $vcf --pheno $fam --snps-only|\$5 ~ /^[ACGT]\$/ && \$6 ~ /^[ACGT]\$/|a SNP
 min-maf|--vcf $vcf --pheno $fam --min-maf 0.1|\$8 >= 0.1 && \$8 <= 0.9|common
+no-monomorphic|--vcf $vcf --pheno $fam|\$8 > 0 && \$8 < 1|polymorphic
+min-mac|--vcf $vcf --pheno $fam --min-mac 3|\$8 * 600 > 2.5 && \$8 * 600 < 597.5|with a minor allele on 3 haplotypes
 include-ids|--vcf $vcf --pheno $fam --include-ids $in/ids|index(" rs6051397 rs215536 ", " " \$4 " ")|listed
 multi-allelic-skipped|--vcf $in/multi.vcf --pheno $fam|\$3 != $multi|the multi-allelic record
 cm-per-mb|--vcf $vcf --pheno $fam --cm-per-mb 2|\$7 == \$3 * 2 / 1e6|at 2 cM per Mb
@@ -89,6 +93,27 @@ awk 'NR == 2 { $6 = -9 } NR == 3 { $6 = 0 } NR == 4 { $6 = "NA" } { print } END 
 [ "$(cut -f1 "$work/t.data.txt" | uniq | tail -n 1)" = 297 ] || fail "expected individuals 1 to 297"
 grep -q "1 sample with a phenotype but not in the VCF" "$work/stderr" || fail "absent sample not reported: $(cat "$work/stderr")"
 grep -q "3 samples of the phenotype file with a missing phenotype" "$work/stderr" || fail "missing phenotypes not reported"
+end_case
+
+# What is left out is counted, one line each: symbolic ALT alleles (record
+# 5 <DEL>, record 7 a lone *), a repeated record (record 9 twice), listed IDs
+# no record has, monomorphic markers (--min-mac 0 keeps them); and positions
+# beyond the genetic map are extrapolated and counted.
+begin_case left-out-counted
+awk 'BEGIN { FS = OFS = "\t" } !/^#/ && ++k { if (k == 5) $5 = "<DEL>"; if (k == 7) $5 = "*"; if (k == 9) print } { print }' \
+  "$in/slice.vcf" > "$in/odd.vcf"
+zcat "$gmap" | awk 'NR == 1 || ($1 > 2750000 && $1 < 2800000)' > "$in/middle.gmap"
+"$bin" convert --vcf "$in/odd.vcf" --pheno "$fam" --genetic-map "$in/middle.gmap" --out "$work/t" 2> "$work/stderr" ||
+  fail "convert failed: $(cat "$work/stderr")"
+for line in "left out 2 records with a symbolic ALT allele" "left out 1 record repeating the position and alleles" \
+            "left out 257 monomorphic markers (--min-mac 0 keeps them)" "veltrane: 655 markers beyond the map's ends" \
+            "veltrane: 1069 markers of 300 individuals"; do
+  grep -qF "$line" "$work/stderr" || fail "no line '$line' in: $(cat "$work/stderr")"
+done
+[ "$(cut -f4 "$work/t.markers.tsv" | sort | uniq -d)" = "" ] || fail "a marker ID is in markers.tsv twice"
+"$bin" convert --vcf "$in/odd.vcf" --pheno "$fam" --min-mac 0 --include-ids "$in/ids" --out "$work/t" 2> "$work/stderr"
+grep -qF "left out 1 listed ID (--include-ids) that no record read has" "$work/stderr" || fail "absent ID not counted: $(cat "$work/stderr")"
+grep -q "monomorphic" "$work/stderr" && fail "--min-mac 0 left monomorphic markers out"
 end_case
 
 # Genetic positions interpolated in bp, and extrapolated at the outer rates
@@ -140,7 +165,7 @@ unknown-pheno-name|named.pheno:1: no phenotype column 'bmi'|--vcf $vcf --pheno $
 pheno-name-of-fam|chr20-cc.fam:1: --pheno-name needs a phenotype table|--vcf $vcf --pheno $fam --pheno-name case
 sample-twice|twice.fam:301: sample 'HG00096' is already on line 1|--vcf $vcf --pheno $in/twice.fam
 no-sample-phenotyped|none of its 300 samples has a phenotype|--vcf $vcf --pheno $in/strangers.fam
-empty-region|no record is left|--vcf $vcf --pheno $fam --region 21:1-1000
+empty-region|no record in --region 21:1-1000; its contigs are '20'|--vcf $vcf --pheno $fam --region 21:1-1000
 map-unsorted|unsorted.gmap:60: position|--vcf $vcf --pheno $fam --genetic-map $in/unsorted.gmap
 map-one-row|one-row.gmap: 1 map position(s) on chromosome '20'|--vcf $vcf --pheno $fam --genetic-map $in/one-row.gmap
 ids-two-per-line|two-ids:1: expected one marker ID|--vcf $vcf --pheno $fam --include-ids $in/two-ids
