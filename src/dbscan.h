@@ -74,6 +74,19 @@ struct TraitTests {
   double Z = 0.0;
 };
 
+// Allele-independent part of the window distance at one centre marker: the
+// distance reads markers lo .. lo + w1.size() - 1, the centre pos, its right
+// side pos+1 .. last and its left side pos-1 down to first.
+struct WindowWeights {
+  int pos = 0, first = 0, last = 0, lo = 0;
+  std::vector<double> w1, w2;     // indexed by marker - lo
+  double total = 0.0;             // S of the map-weighted distance
+  double sum1 = 0.0, sum2 = 0.0;  // totals of the LD-weighted distance
+  double W1(int k) const { return w1[k - lo]; }
+  double W2(int k) const { return w2[k - lo]; }
+  int Span() const { return static_cast<int>(w1.size()); }
+};
+
 // The clustering of one position. Haplotypes with identical alleles over the
 // window form a window class: they have the same distance to everyone, so
 // distances, neighbour counts and the cluster expansion work on classes.
@@ -91,7 +104,10 @@ struct PositionState {
   std::vector<int> classMember;   // first haplotype of each class
   std::vector<int> classStart;    // members of class c: classMembers[classStart[c] .. classStart[c+1])
   std::vector<int> classMembers;  // ascending within each class
-  std::vector<double> distMatrix;  // between classes, numWindowClasses squared entries
+  // The weights of the window, and the allele codes of each class over it:
+  // classCodes[c * span + (k - weights.lo)] for marker k.
+  WindowWeights weights;
+  std::vector<int> classCodes;
 
   // Classes closer than the radius to class c: neighbourClasses[neighbourStart[c] .. neighbourStart[c+1]),
   // the neighbours each member of class c has, and whether they make it a core point.
@@ -206,9 +222,12 @@ class CDataPoints {
   double distance_Ham_MIL_Weighted(int h1, int h2, int pos, int curpos) const;
   double distance_Ham_MIL_WeightedLD(int h1, int h2, int pos, int curpos) const;
   void SetWindow(PositionState& s, int pos) const;
+  // The window classes and weights from which the distances of the position
+  // are computed when needed (map-weighted and LD-weighted).
   void CalculateDist(PositionState& s) const;
   void CalculateDistUsingLD(PositionState& s) const;
   double Distance(const PositionState& s, int i, int j) const;
+  double ClassDistance(const PositionState& s, int c1, int c2) const;
   void DeterminEpslion(PositionState& s) const;
   int DensityOfNB(PositionState& s) const;
 
@@ -236,15 +255,6 @@ class CDataPoints {
   void ScoreReplicates(PositionState& s, ReplicateMaxima& maxima) const;
 
  private:
-  // Allele-independent part of the window distance at one centre marker.
-  struct WindowWeights {
-    int pos = 0, first = 0, last = 0, lo = 0;
-    std::vector<double> w1, w2;     // indexed by marker - lo
-    double total = 0.0;             // S of the map-weighted distance
-    double sum1 = 0.0, sum2 = 0.0;  // totals of the LD-weighted distance
-    double W1(int k) const { return w1[k - lo]; }
-    double W2(int k) const { return w2[k - lo]; }
-  };
   // Shared weight of two haplotypes: R of the map-weighted distance, and the
   // identity and run scores of the LD-weighted one.
   struct Shared {
@@ -260,10 +270,17 @@ class CDataPoints {
   static double RunDistance(const int* a, const int* b, const WindowWeights& w);
   double RunDistanceLD(const int* a, const int* b, const WindowWeights& w) const;
   void GroupWindowClasses(PositionState& s, const WindowWeights& w) const;
-  template <class PairDistance>
-  void FillClassDistances(PositionState& s, const WindowWeights& w, PairDistance pairDistance) const;
+  void PrepareClasses(PositionState& s, WindowWeights&& w) const;
   static long long PairsBetween(const PositionState& s, int c1, int c2);
   void FindNeighbourClasses(PositionState& s) const;
+  // Per marker of the window (indexed marker - lo), the weight a match adds
+  // to the shared score, and that it adds while in the unbroken run from
+  // the centre; and the total the shared score is taken from.
+  struct ShareWeights {
+    std::vector<double> identity, run;
+    double total = 0.0;
+  };
+  ShareWeights ShareWeightsOf(const WindowWeights& w) const;
 
   struct CaseControlScore {
     int n11 = 0, n12 = 0, numHap = 0, numCore = 0;

@@ -7,8 +7,8 @@
 // the pairwise definition (centre, right side outwards adding W1 then W2, left
 // side outwards), because a distance that differs in its last bit can cross the
 // radius. Haplotypes with the same alleles over the window have the same
-// distance to everyone, so distances are computed and stored once per pair of
-// such window classes.
+// distance to everyone, so distances are computed per pair of such window
+// classes, and only for the pairs a position needs.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -89,7 +89,7 @@ void CDataPoints::SetWindow(PositionState& s, int pos) const {
 }
 
 template <class W1, class W2>
-CDataPoints::WindowWeights CDataPoints::WindowWeightsOf(int pos, int curpos, W1 weight1, W2 weight2) const {
+WindowWeights CDataPoints::WindowWeightsOf(int pos, int curpos, W1 weight1, W2 weight2) const {
   WindowWeights w;
   w.pos = pos;
   w.first = curpos;
@@ -117,13 +117,13 @@ CDataPoints::WindowWeights CDataPoints::WindowWeightsOf(int pos, int curpos, W1 
   return w;
 }
 
-CDataPoints::WindowWeights CDataPoints::MapWeights(int pos, int curpos) const {
+WindowWeights CDataPoints::MapWeights(int pos, int curpos) const {
   return WindowWeightsOf(
       pos, curpos, [this](int a, int c) { return WeightFunction1(a, c); },
       [this](int a, int c) { return WeightFunction2(a, c); });
 }
 
-CDataPoints::WindowWeights CDataPoints::LDWeights(int pos, int curpos) const {
+WindowWeights CDataPoints::LDWeights(int pos, int curpos) const {
   return WindowWeightsOf(
       pos, curpos, [this](int a, int c) { return WeightFunction1LD(a, c); },
       [this](int a, int c) { return WeightFunction2LD(a, c); });
@@ -247,36 +247,32 @@ void CDataPoints::GroupWindowClasses(PositionState& s, const WindowWeights& w) c
   for (int h = 0; h < n; h++) s.classMembers[next[s.windowClass[h]]++] = h;
 }
 
-template <class PairDistance>
-void CDataPoints::FillClassDistances(PositionState& s, const WindowWeights& w, PairDistance pairDistance) const {
+// The allele codes of each class over the window, from its first member.
+void CDataPoints::PrepareClasses(PositionState& s, WindowWeights&& w) const {
   GroupWindowClasses(s, w);
-  const std::size_t C = s.numWindowClasses;
-  std::vector<std::vector<int>> codes(C);
-  for (std::size_t c = 0; c < C; c++) codes[c] = WindowCodes(s.classMember[c], w);
-  s.distMatrix.assign(C * C, 0.0);
-  for (std::size_t c1 = 0; c1 < C; c1++) {
-    const int* a = codes[c1].data();
-    for (std::size_t c2 = c1; c2 < C; c2++) {
-      const double d = pairDistance(a, codes[c2].data());
-      s.distMatrix[c1 * C + c2] = d;
-      s.distMatrix[c2 * C + c1] = d;
-    }
+  const std::size_t span = w.w1.size();
+  s.classCodes.resize(s.numWindowClasses * span);
+  for (int c = 0; c < s.numWindowClasses; c++) {
+    const std::vector<int> codes = WindowCodes(s.classMember[c], w);
+    std::copy(codes.begin(), codes.end(), s.classCodes.begin() + c * span);
   }
+  s.weights = std::move(w);
 }
 
-void CDataPoints::CalculateDist(PositionState& s) const {
-  const WindowWeights w = MapWeights(s.pos, s.curpos);
-  FillClassDistances(s, w, [&w](const int* a, const int* b) { return RunDistance(a, b, w); });
-}
+void CDataPoints::CalculateDist(PositionState& s) const { PrepareClasses(s, MapWeights(s.pos, s.curpos)); }
 
-void CDataPoints::CalculateDistUsingLD(PositionState& s) const {
-  const WindowWeights w = LDWeights(s.pos, s.curpos);
-  FillClassDistances(s, w, [this, &w](const int* a, const int* b) { return RunDistanceLD(a, b, w); });
+void CDataPoints::CalculateDistUsingLD(PositionState& s) const { PrepareClasses(s, LDWeights(s.pos, s.curpos)); }
+
+double CDataPoints::ClassDistance(const PositionState& s, int c1, int c2) const {
+  const std::size_t span = s.weights.w1.size();
+  const int* a = &s.classCodes[c1 * span];
+  const int* b = &s.classCodes[c2 * span];
+  return weightFuntionClass == 3 ? RunDistanceLD(a, b, s.weights) : RunDistance(a, b, s.weights);
 }
 
 double CDataPoints::Distance(const PositionState& s, int i, int j) const {
   if (i == j) return 0.0;
-  return s.distMatrix[static_cast<std::size_t>(s.windowClass[i]) * s.numWindowClasses + s.windowClass[j]];
+  return ClassDistance(s, s.windowClass[i], s.windowClass[j]);
 }
 
 // Number of haplotype pairs whose class pair is (c1, c2).
@@ -291,8 +287,7 @@ void CDataPoints::DeterminEpslion(PositionState& s) const {
   long long dist[kBins] = {};
   const int C = s.numWindowClasses;
   for (int c1 = 0; c1 < C; c1++)
-    for (int c2 = c1; c2 < C; c2++)
-      dist[DistanceBin(s.distMatrix[static_cast<std::size_t>(c1) * C + c2])] += PairsBetween(s, c1, c2);
+    for (int c2 = c1; c2 < C; c2++) dist[DistanceBin(ClassDistance(s, c1, c2))] += PairsBetween(s, c1, c2);
   const long long pairs = static_cast<long long>(num) * (num - 1) / 2;
   const long double target = static_cast<long double>(pairs) * static_cast<long double>(epslionpercentile);
   // Beyond the pair count no bin is reached, whatever the exact value, and
@@ -305,19 +300,6 @@ void CDataPoints::DeterminEpslion(PositionState& s) const {
       s.epslion = b / 10.0;
       return;
     }
-  }
-}
-
-// The classes within the radius of each class.
-void CDataPoints::FindNeighbourClasses(PositionState& s) const {
-  const int C = s.numWindowClasses;
-  s.neighbourStart.assign(C + 1, 0);
-  s.neighbourClasses.clear();
-  for (int c1 = 0; c1 < C; c1++) {
-    const double* row = &s.distMatrix[static_cast<std::size_t>(c1) * C];
-    for (int c2 = 0; c2 < C; c2++)
-      if (row[c2] < s.epslion) s.neighbourClasses.push_back(c2);
-    s.neighbourStart[c1 + 1] = static_cast<int>(s.neighbourClasses.size());
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
 #include <map>
 #include <random>
 #include <set>
@@ -86,6 +87,89 @@ double ReferenceThreshold(const CDataPoints& ds, const PositionState& s) {
   std::sort(counts.begin(), counts.end());
   const double threshold = counts[static_cast<int>(static_cast<long double>(ds.num) * ds.minNumPtspercentile)] + 1;
   return std::max(std::min(threshold, ds.num * 0.5 * ds.alleleFre[s.pos]), ds.num * 0.01);
+}
+
+// Every pair tested: the classes within the radius of each class, ascending.
+std::vector<std::vector<int>> AllPairsNeighbours(const CDataPoints& ds, const PositionState& s) {
+  std::vector<std::vector<int>> lists(s.numWindowClasses);
+  for (int c1 = 0; c1 < s.numWindowClasses; c1++)
+    for (int c2 = 0; c2 < s.numWindowClasses; c2++)
+      if (ds.ClassDistance(s, c1, c2) < s.epslion) lists[c1].push_back(c2);
+  return lists;
+}
+
+std::vector<std::vector<int>> SearchedNeighbours(const PositionState& s) {
+  std::vector<std::vector<int>> lists(s.numWindowClasses);
+  for (int c = 0; c < s.numWindowClasses; c++)
+    lists[c].assign(s.neighbourClasses.begin() + s.neighbourStart[c], s.neighbourClasses.begin() + s.neighbourStart[c + 1]);
+  return lists;
+}
+
+// Every weighting scheme with its parameters drawn, negative weights
+// included; windows at every position, so clipped at both ends; radii from
+// none to all.
+void ExpectSearchEqualsAllPairs(CDataPoints& ds, std::mt19937& rng, int positions) {
+  std::uniform_real_distribution<double> uniform(0.0, 1.0);
+  PositionState s;
+  for (int n = 0; n < positions; n++) {
+    const int pos = n * ds.dim / positions;
+    ds.weightFuntionClass = 1 + rng() % 6;
+    for (double& p : ds.weightFuntionParm) p = uniform(rng) * 3 - (rng() % 4 == 0 ? 1 : 0);
+    ds.weightFuntionParm[0] = ds.weightFuntionClass == 3 ? 1 + rng() % 3 : -40 * uniform(rng);
+    ds.LDdelta();
+    ds.SetWindow(s, pos);
+    if (ds.weightFuntionClass == 3)
+      ds.CalculateDistUsingLD(s);
+    else
+      ds.CalculateDist(s);
+    ds.epslion = rng() % 5 == 0 ? uniform(rng) * 1.5 : uniform(rng) * 0.5;
+    ds.epslionpercentile = 0.0;
+    ds.DeterminEpslion(s);
+    ds.DensityOfNB(s);
+    SCOPED_TRACE(testing::Message() << "pos " << pos << " scheme " << ds.weightFuntionClass << " radius "
+                                    << s.epslion << " classes " << s.numWindowClasses);
+    EXPECT_EQ(SearchedNeighbours(s), AllPairsNeighbours(ds, s));
+  }
+}
+
+TEST(NeighbourSearch, EqualsAllPairsOnRandomHaplotypes) {
+  for (unsigned seed = 1; seed <= 30; seed++) {
+    std::mt19937 rng(seed);
+    std::ostringstream text;
+    text << "header\n";
+    const int num = 2 + rng() % 150, dim = 2 + rng() % 40, codes = 2 + rng() % 3;
+    // Haplotypes copied from a few founders with rare changes: close pairs.
+    std::vector<std::vector<int>> founders(1 + rng() % 6, std::vector<int>(dim));
+    for (auto& founder : founders)
+      for (int& allele : founder) allele = rng() % codes;
+    for (int h = 0; h < num; h++) {
+      text << h << (rng() % 2 ? " a" : " c");
+      const auto& founder = founders[rng() % founders.size()];
+      for (int k = 0; k < dim; k++) text << ' ' << (rng() % 8 == 0 ? static_cast<int>(rng() % codes) : founder[k]);
+      text << '\n';
+    }
+    std::istringstream in(text.str());
+    CDataPoints ds;
+    ds.Read(in, nullptr, 0);
+    ds.curdim = 1 + rng() % ds.dim;
+    ds.CalculateFreq();
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    ExpectSearchEqualsAllPairs(ds, rng, std::min(ds.dim, 8));
+  }
+}
+
+TEST(NeighbourSearch, EqualsAllPairsOnRealHaplotypes) {
+  std::ifstream in(std::string(VELTRANE_SOURCE_DIR) + "/tests/data/chr20-slice/data.txt");
+  ASSERT_TRUE(in);
+  CDataPoints ds;
+  ds.Read(in, nullptr, 0);
+  ds.CalculateFreq();
+  std::mt19937 rng(7);
+  for (int width : {1, 9, 21, 61}) {
+    ds.curdim = width;
+    SCOPED_TRACE(testing::Message() << "window " << width);
+    ExpectSearchEqualsAllPairs(ds, rng, 12);
+  }
 }
 
 TEST(Dbscan, RadiusDensityAndClustersAgreeWithPairwiseReferences) {
