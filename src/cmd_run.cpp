@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "conversion.h"
 #include "credible_set.h"
+#include "risk_haplotype.h"
 #include "data_set_builder.h"
 #include "dbscan.h"
 #include "locus_plot.h"
@@ -218,7 +219,7 @@ int RunCommand(int argc, char** argv) {
   CommandLine line("run", "--vcf FILE --pheno FILE [options] --out DIR",
                    "Converts, scans and reports in one go. Writes into DIR: output (the cluster report) and\n"
                    "results (as a classic run on the converted files writes them), scan.tsv (every marker),\n"
-                   "credible-set.tsv, summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
+                   "credible-set.tsv, risk-haplotype.tsv, summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
                    RunOptions());
   if (!line.Parse(argc, argv)) return 0;
   const ConvertOptions options = ReadConvertOptions(line);
@@ -245,11 +246,13 @@ int RunCommand(int argc, char** argv) {
   const int individuals = static_cast<int>(conversion.genotypes.samples.size());
   const FineMapping mapping = FineMap(
       conversion, effects, SignalOf(scan.results, parameters.permutations, effects, ds.q, individuals), fineMap);
+  const std::optional<RiskHaplotype> risk = FindRiskHaplotype(ds, conversion, BestMarkers(scan.results)[0].marker);
   files.Add(folder / "results", [&](std::ostream& s) { s << scan.resultsText; });
   files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, {{"PIP", mapping.pip}}, s); });
   files.Add(folder / "credible-set.tsv", [&](std::ostream& s) { WriteCredibleSet(conversion, mapping, s); });
+  files.Add(folder / "risk-haplotype.tsv", [&](std::ostream& s) { WriteRiskHaplotype(conversion, risk, s); });
   files.Add(folder / "summary.txt", [&](std::ostream& s) {
-    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping,
+    WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping, risk,
                   permutesIndividuals}, s);
   });
   files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, parameters.permutations); });

@@ -246,6 +246,9 @@ class CDataPoints {
   TraitTests StatScore(PositionState& s, int index, const int* order) const;
   double LocalScore(const PositionState& s, const HaplotypeBits& cases) const;
   double LocalQScore(const PositionState& s, int& clusterIndex, const int* order) const;
+  // The cluster that gives the position its score (the largest |chi-square|,
+  // or the largest T), as an index into s.clusters; -1 when none does.
+  int BestCluster(const PositionState& s) const;
   const int* ObservedOrder() const { return identityOrder.data(); }
   const HaplotypeBits& ObservedCases() const { return caseBits; }
 
@@ -289,7 +292,9 @@ class CDataPoints {
   };
   CaseControlScore ScoreCaseControlCluster(const PositionState& s, const Cluster& cluster,
                                            const HaplotypeBits& cases) const;
-  double CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases, std::ostream* report) const;
+  // bestIndex, when given, receives the index of the cluster of the largest |chi-square|.
+  double CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases, std::ostream* report,
+                                  int* bestIndex) const;
   double TraitPositionScore(const PositionState& s, const int* order, std::ostream* report, int* bestOrdinal) const;
   void WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const;
   // One member line of the cluster report: the alleles of markers start .. start+len-1.

@@ -68,6 +68,29 @@ void WriteWhere(const RunFacts& facts, std::ostream& out) {
       << " (credible-set.tsv)\n";
 }
 
+// The risk haplotype: carriers, effect, shared segment and consensus alleles.
+void WriteWhat(const RunFacts& facts, std::ostream& out) {
+  if (!facts.risk) {
+    out << "What: no cluster formed at the predicted position\n";
+    return;
+  }
+  const RiskHaplotype& r = *facts.risk;
+  out << "What: risk haplotype, cluster " << r.clusterId << " at " << MarkerName(&facts.markers, r.position) << ": ";
+  if (facts.conversion.quantitative)
+    out << Grouped(static_cast<long long>(r.members.size())) << " haplotypes of trait mean " << Rounded(r.meanInside)
+        << " against " << Rounded(r.meanOutside) << " for the rest, difference " << Rounded(r.effect);
+  else
+    out << Grouped(r.caseMembers) << " of " << Grouped(r.cases) << " case haplotypes and " << Grouped(r.controlMembers)
+        << " of " << Grouped(r.controls) << " control haplotypes, odds ratio " << Rounded(r.effect);
+  out << " (95% CI " << Rounded(r.low) << " to " << Rounded(r.high) << ")\n  members share "
+      << Stretch(facts, r.sharedFirst, r.sharedLast) << " around the centre (median; risk-haplotype.tsv)\n  alleles:";
+  for (int k = 0; k < r.width; k++) {
+    const MarkerRow& m = facts.markers[r.first + k];
+    out << (k ? ", " : " ") << (m.id == "." ? Grouped(m.pos) : m.id) << ' ' << (r.consensus[k] ? m.alt : m.ref);
+  }
+  out << '\n';
+}
+
 // The predicted locus, and the markers that share its score.
 void WritePredicted(const RunFacts& facts, std::ostream& out) {
   const BestMarker best = BestMarkers(facts.results)[0];
@@ -127,6 +150,7 @@ void WriteSummary(const RunFacts& facts, std::ostream& out) {
       << first.chrom << "\n\n";
   WriteSignal(facts, out);
   WriteWhere(facts, out);
+  WriteWhat(facts, out);
   out << '\n';
   WritePredicted(facts, out);
   out << "\nBest markers\n";

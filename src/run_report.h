@@ -8,6 +8,7 @@
 
 #include "conversion.h"
 #include "credible_set.h"
+#include "risk_haplotype.h"
 #include "marker_table.h"
 #include "results_file.h"
 
@@ -31,6 +32,7 @@ struct RunFacts {
   std::string parameters;  // the parameter file of the scan
   int permutations = 0;
   const FineMapping& mapping;
+  const std::optional<RiskHaplotype>& risk;
   bool permutesIndividuals = true;  // else the replicates shuffled single haplotypes
 };
 

@@ -99,15 +99,7 @@ std::vector<double> GeneticDistances(const CDataPoints& ds, int from, int to) {
 // offer its scores to the tally.
 void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double geneticDistance, std::ostream& report,
                   ResultsLine& results, ScanTally& tally) {
-  ds.SetWindow(s, pos);
-  if (ds.weightFuntionClass == 3)
-    ds.CalculateDistUsingLD(s);
-  else
-    ds.CalculateDist(s);
-  ds.DeterminEpslion(s);
-  ds.DensityOfNB(s);
-  ds.Reset(s);
-  ds.ClusteringDBSCAN(s);
+  ClusterPosition(ds, s, pos);
   tally.positions++;
   if (!(s.epslion > 0)) tally.zeroRadius++;
   if (s.clusters.empty()) tally.noCluster++;
@@ -133,6 +125,22 @@ void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double genet
   }
   ds.ScoreReplicates(s, tally.maxima);
 }
+
+}  // namespace
+
+void ClusterPosition(const CDataPoints& ds, PositionState& s, int pos) {
+  ds.SetWindow(s, pos);
+  if (ds.weightFuntionClass == 3)
+    ds.CalculateDistUsingLD(s);
+  else
+    ds.CalculateDist(s);
+  ds.DeterminEpslion(s);
+  ds.DensityOfNB(s);
+  ds.Reset(s);
+  ds.ClusteringDBSCAN(s);
+}
+
+namespace {
 
 ScanTally EmptyTally(const CDataPoints& ds) {
   ScanTally tally;

@@ -30,6 +30,9 @@ void LoadInputs(CDataPoints& ds, const ScanRequest& request);
 // the positions share.
 void Prepare(CDataPoints& ds);
 
+// Clusters the haplotypes at one position, as the scan does.
+void ClusterPosition(const CDataPoints& ds, PositionState& s, int pos);
+
 // The best position of one statistic so far: the last position holding the
 // largest score. A score that is not a number never counts.
 struct BestPosition {

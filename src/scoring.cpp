@@ -92,13 +92,14 @@ CDataPoints::CaseControlScore CDataPoints::ScoreCaseControlCluster(const Positio
 }
 
 double CDataPoints::CaseControlPositionScore(const PositionState& s, const HaplotypeBits& cases,
-                                             std::ostream* report) const {
+                                             std::ostream* report, int* bestIndex) const {
   double largestChi = 0.0, largestZScore = 0.0;
   for (const Cluster& cluster : s.clusters) {
     const CaseControlScore c = ScoreCaseControlCluster(s, cluster, cases);
     if (std::fabs(c.chi) > largestChi) {
       largestChi = std::fabs(c.chi);
       largestZScore = c.ZScore;
+      if (bestIndex) *bestIndex = static_cast<int>(&cluster - s.clusters.data());
     }
     if (!report || !(c.ZScore > zsocreT)) continue;
     const double minusLogPvalue = c.emptyMargin ? 0.0 : -std::log10(qChisq(std::fabs(c.chi), 1));
@@ -111,15 +112,24 @@ double CDataPoints::CaseControlPositionScore(const PositionState& s, const Haplo
 }
 
 double CDataPoints::Write(const PositionState& s, std::ostream& fout) const {
-  if (reportDetail == ReportDetail::kNone) return CaseControlPositionScore(s, caseBits, nullptr);
+  if (reportDetail == ReportDetail::kNone) return CaseControlPositionScore(s, caseBits, nullptr, nullptr);
   fout << "Position: " << s.pos << '\n';
-  const double score = CaseControlPositionScore(s, caseBits, &fout);
+  const double score = CaseControlPositionScore(s, caseBits, &fout, nullptr);
   fout << '\n';
   return score;
 }
 
+int CDataPoints::BestCluster(const PositionState& s) const {
+  int best = -1;
+  if (q)
+    TraitPositionScore(s, ObservedOrder(), nullptr, &best);
+  else
+    CaseControlPositionScore(s, caseBits, nullptr, &best);
+  return best;
+}
+
 double CDataPoints::LocalScore(const PositionState& s, const HaplotypeBits& cases) const {
-  return CaseControlPositionScore(s, cases, nullptr);
+  return CaseControlPositionScore(s, cases, nullptr, nullptr);
 }
 
 // Trait values never change after reading (replicates move labels through
