@@ -1,0 +1,56 @@
+"""Helpers of the bench studies: data sets from simulate.py (made in this
+process, so the parsed VCF is read once per data set rather than a Python
+start-up per data set) and `veltrane run` on them.
+
+The binary is $VELTRANE, else build/veltrane. A setting is (radius, density,
+window): a fixed radius (radius mode 1), the density fraction and the window
+width in markers.
+"""
+import importlib.util
+import os
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+VELTRANE = os.environ.get("VELTRANE") or os.path.join(HERE, "..", "build", "veltrane")
+
+_spec = importlib.util.spec_from_file_location("simulate", os.path.join(HERE, "simulate.py"))
+simulate = importlib.util.module_from_spec(_spec)
+_spec.loader.exec_module(simulate)
+
+
+def make_data_set(prefix, seed, mode, causal="none", typed="no", markers=300):
+    """Writes the files of simulate.py for one seed; returns the causal SNP's
+    marker index (markers before it) or None."""
+    sys.argv = ["simulate.py", "--seed", str(seed), "--markers", str(markers), "--causal", causal,
+                "--typed", typed, "--mode", mode, "--out", prefix]
+    simulate.main()
+    with open(prefix + ".truth") as f:
+        rows = f.read().splitlines()[1:]
+    return int(rows[0].split("\t")[5]) if rows else None
+
+
+def pheno_file(prefix, mode):
+    return prefix + (".fam" if mode == "s" else ".pheno")
+
+
+def parse_setting(text):
+    radius, density, window = text.split(",")
+    return float(radius), float(density), int(window)
+
+
+def setting_name(setting):
+    return "%g/%g/%d" % setting
+
+
+def run_veltrane(prefix, mode, setting, out, permute="individuals", permutations=100):
+    """Runs veltrane run on a data set; returns (best position, permutation p) of the cluster score."""
+    radius, density, window = setting
+    subprocess.run([VELTRANE, "run", "--quiet", "--threads", "1", "--vcf", prefix + ".vcf.gz",
+                    "--pheno", pheno_file(prefix, mode), "--mode", mode, "--genetic-map", prefix + ".gmap.gz",
+                    "--radius", "1,%g" % radius, "--density", "%g" % density, "--window", str(window),
+                    "--permutations", str(permutations), "--permute", permute, "--report", "none",
+                    "--out", out], check=True)
+    with open(os.path.join(out, "results")) as f:
+        last = f.read().splitlines()[-1].split("\t")
+    return int(float(last[0])), float(last[3])
