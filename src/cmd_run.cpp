@@ -162,6 +162,7 @@ ReportForm ReadReportForm(const CommandLine& line) {
 struct ScanOutcome {
   ResultsBlock results;
   std::string resultsText;  // the results block as the classic run writes it
+  std::optional<double> permutationThreshold;  // of the cluster score, for the plot
 };
 
 // Scans every position, writing the cluster report while it goes (into a
@@ -177,7 +178,7 @@ ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFold
     report = &reportFile->Stream();
     if (form.compressed) report = &compressed.emplace(reportFile->Stream());
   }
-  ScanOutcome outcome{EmptyResultsBlock(ds.q), ResultsHeader(ds.q)};
+  ScanOutcome outcome{EmptyResultsBlock(ds.q), ResultsHeader(ds.q), std::nullopt};
   std::ostringstream results;
   Progress progress("positions", ds.dim, !line.Quiet());
   const ScanTally tally = ScanPositions(
@@ -194,6 +195,7 @@ ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFold
   }
   outcome.resultsText += results.str() + SummaryLines(ds.q, ds.num, tally);
   outcome.results.summary = SummaryValues(ds.q, ds.num, tally);
+  outcome.permutationThreshold = PermutationThreshold(ds.q, ds.num, tally);
   if (!line.Quiet()) PrintScanWarnings(tally);
   return outcome;
 }
@@ -208,6 +210,7 @@ std::vector<OptionSpec> RunOptions() {
   options.push_back({"report-bgzip", nullptr, "write the report bgzip-compressed, as output.gz"});
   for (const OptionSpec& option : FineMapOptionSpecs()) options.push_back(option);
   options.push_back({"out", "DIR", "the output folder (created if missing)"});
+  options.push_back({"build", "NAME", "the genome build of the positions, named on the plot (as GRCh38)"});
   options.push_back(kThreadsOption);
   options.push_back({"quiet", nullptr, "no progress line and no warnings"});
   return options;
@@ -255,7 +258,9 @@ int RunCommand(int argc, char** argv) {
     WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping, risk,
                   permutesIndividuals}, s);
   });
-  files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, parameters.permutations); });
+  const LocusPlotOptions plot{parameters.permutations, scan.permutationThreshold, &conversion.genotypes.alt,
+                              line.Value("build"), mapping.set};
+  files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, plot); });
   files.Add(folder / "params.txt", [&](std::ostream& s) { s << parameters.text; });
   files.Add(folder / "markers.tsv", [&](std::ostream& s) { WriteMarkerTable(markers, s); });
   files.Commit();

@@ -3,20 +3,41 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <sstream>
+#include <unordered_set>
 
 #include "chisq.h"
 #include "text.h"
 
 namespace {
 
-// Canvas and plot area, in SVG units.
-constexpr double kWidth = 960, kHeight = 580;
-constexpr double kLeft = 76, kRight = kWidth - 28, kTop = 112, kBottom = kHeight - 110;
+// Canvas and the two panels over one position axis, in SVG units; the right
+// margin holds the recombination-rate axis.
+constexpr double kWidth = 960, kHeight = 800;
+constexpr double kLeft = 76, kRight = kWidth - 76;
+struct Panel {
+  double top, bottom;
+};
+constexpr Panel kTestsPanel{128, 396}, kClusterPanel{436, 656};
+constexpr double kGenomeWide = 7.30103;  // -log10 5e-8
+constexpr double kThinCell = 2.0;        // points closer than this in both directions are drawn once
+
+const char* const kClusterColour = "#1f5fbf";
+const char* const kSingleColour = "#e07b00";      // single-marker points without r²
+const char* const kRankColour = "#8c6d31";        // Mann-Whitney squares
+const char* const kLeadColour = "#7b3294";
+const char* const kRateColour = "#3b8bc2";
+const char* const kGenomeWideColour = "#b22222";
+const char* const kNoLdColour = "#9a9a9a";
+// r² with the predicted marker: below 0.2, 0.2-0.4, ..., 0.8 and above.
+const char* const kLdColours[] = {"#253494", "#74a9cf", "#2ca25f", "#fc8d59", "#d7301f"};
 
 struct Series {
-  std::string label, colour;
-  bool line;               // dots joined by a line, else dots only
+  std::string label;
+  const char* colour;
+  bool squares;            // square points, else round ones
+  bool byLd;               // coloured by r² when haplotypes are given
   std::vector<double> y;   // -log10 p per marker; NaN: not shown
 };
 
@@ -33,33 +54,86 @@ double TwoSidedT(double t, double dof) {
   return dof <= 1e5 ? qStudentT(t, static_cast<int>(dof)) : 2 * NormalUpperTail(std::fabs(t));
 }
 
-// -log10 p of every marker line: the cluster score's and the single-marker tests'.
-std::vector<Series> SeriesOf(const ResultsBlock& results) {
-  const std::size_t n = results.rows.size();
-  Series cluster{results.quantitative ? "cluster Q-score (t)" : "cluster Z-score", "#1f5fbf", true, {}};
-  for (std::size_t r = 0; r < n; r++) cluster.y.push_back(results.Value(r, 3));
-  if (!results.quantitative) {
-    Series single{"single-marker allelic chi-square", "#e07b00", false, {}};
-    for (std::size_t r = 0; r < n; r++) single.y.push_back(results.Value(r, 5));
-    return {single, cluster};
+// The degrees of freedom of the pooled t: haplotypes - 2 when they are known,
+// else those under which the summary's best t has the summary's p-value (its
+// tail thins as they grow); 0 when neither tells.
+double PooledDegreesOfFreedom(const ResultsBlock& results, const LocusPlotOptions& options) {
+  if (options.haplotypes && !options.haplotypes->empty()) return static_cast<double>(options.haplotypes->front().size()) - 2;
+  const double t = results.summary[5], minusLog10P = results.summary[6];
+  if (!std::isfinite(t) || t == 0 || !std::isfinite(minusLog10P)) return 0;
+  double low = 1, high = 1e5;
+  if (MinusLog10(TwoSidedT(t, low)) > minusLog10P) return 0;
+  while (high - low > 1) {
+    const double middle = std::floor((low + high) / 2);
+    (MinusLog10(TwoSidedT(t, middle)) < minusLog10P ? low : high) = middle;
   }
-  Series welch{"single-marker Welch t", "#e07b00", false, {}};
-  Series mannWhitney{"single-marker Mann-Whitney Z (one-sided)", "#2a9d3a", false, {}};
-  const double nan = std::nan("");
+  return high;
+}
+
+// -log10 p of the single-marker tests the summary names, in its order.
+std::vector<Series> SingleMarkerSeries(const ResultsBlock& results, const LocusPlotOptions& options) {
+  const std::size_t n = results.rows.size();
+  if (!results.quantitative) {
+    Series chiSquare{"allelic chi-square", kSingleColour, false, true, {}};
+    for (std::size_t r = 0; r < n; r++) chiSquare.y.push_back(results.Value(r, 5));
+    return {chiSquare};
+  }
+  const double dof = PooledDegreesOfFreedom(results, options), nan = std::nan("");
+  Series pooled{"pooled t", kSingleColour, false, true, {}};
+  Series mannWhitney{"Mann-Whitney Z (one-sided)", kRankColour, true, false, {}};
   for (std::size_t r = 0; r < n; r++) {
-    const double t = results.Value(r, 5), dof = results.Value(r, 6), z = results.Value(r, 8);
-    welch.y.push_back(std::isfinite(t) && dof >= 1 ? MinusLog10(TwoSidedT(t, dof)) : nan);
+    const double t = results.Value(r, 4), z = results.Value(r, 8);
+    pooled.y.push_back(std::isfinite(t) && dof >= 1 ? MinusLog10(TwoSidedT(t, dof)) : nan);
     mannWhitney.y.push_back(std::isfinite(z) ? MinusLog10(NormalUpperTail(z)) : nan);
   }
-  return {welch, mannWhitney, cluster};
+  return {pooled, mannWhitney};
+}
+
+// r² of every marker with the lead marker; NaN where either is monomorphic.
+std::vector<double> RSquaredWith(const std::vector<std::vector<std::uint8_t>>& haplotypes, int lead) {
+  const std::vector<std::uint8_t>& a = haplotypes[lead];
+  const double n = static_cast<double>(a.size());
+  const double pa = std::count(a.begin(), a.end(), 1) / n;
+  std::vector<double> r2;
+  for (const std::vector<std::uint8_t>& b : haplotypes) {
+    long both = 0, ones = 0;
+    for (std::size_t h = 0; h < b.size(); h++) {
+      ones += b[h];
+      both += a[h] & b[h];
+    }
+    const double pb = ones / n, d = both / n - pa * pb, spread = pa * (1 - pa) * pb * (1 - pb);
+    r2.push_back(spread > 0 ? d * d / spread : std::nan(""));
+  }
+  return r2;
+}
+
+// The shade of a point: an r² bin (0 to 4), 5 for no r², 6 for the series' own colour.
+int ShadeOf(const Series& series, const std::vector<double>* r2, std::size_t k) {
+  if (!series.byLd || !r2) return 6;
+  return std::isnan((*r2)[k]) ? 5 : std::clamp(static_cast<int>((*r2)[k] * 5), 0, 4);
+}
+
+// The length of the valid UTF-8 sequence at text[at], or 0.
+std::size_t Utf8Length(const std::string& text, std::size_t at) {
+  const unsigned char lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead >= 0xf0 && lead < 0xf5 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc2 && lead < 0xe0 ? 2 : 0;
+  if (length == 0 || at + length > text.size()) return 0;
+  for (std::size_t k = 1; k < length; k++)
+    if ((static_cast<unsigned char>(text[at + k]) & 0xc0) != 0x80) return 0;
+  return length;
 }
 
 // Text as SVG may hold it: markup characters escaped; control characters and
-// bytes outside ASCII (which need not be valid UTF-8) replaced.
+// bytes that are not valid UTF-8 replaced.
 std::string Escaped(const std::string& text) {
   std::string out;
-  for (char c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) out += '?';
+  for (std::size_t k = 0; k < text.size(); k++) {
+    const char c = text[k];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      const std::size_t length = Utf8Length(text, k);
+      out += length ? text.substr(k, length) : "?";
+      k += length ? length - 1 : 0;
+    } else if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) out += '?';
     else if (c == '&') out += "&amp;";
     else if (c == '<') out += "&lt;";
     else if (c == '>') out += "&gt;";
@@ -73,6 +147,16 @@ std::string Fixed(double value, int decimals) {
   char text[64];
   std::snprintf(text, sizeof text, "%.*f", decimals, value == 0 ? 0.0 : value);
   return text;
+}
+
+std::string Line(double x1, double y1, double x2, double y2, const char* colour, const char* extra = "") {
+  return "<line x1=\"" + Fixed(x1, 1) + "\" y1=\"" + Fixed(y1, 1) + "\" x2=\"" + Fixed(x2, 1) + "\" y2=\"" +
+         Fixed(y2, 1) + "\" stroke=\"" + colour + "\"" + extra + "/>\n";
+}
+
+std::string Text(double x, double y, const std::string& text, const char* anchor, const char* attributes = "") {
+  return "<text x=\"" + Fixed(x, 1) + "\" y=\"" + Fixed(y, 1) + "\" text-anchor=\"" + anchor + "\"" + attributes + ">" +
+         Escaped(text) + "</text>\n";
 }
 
 // Tick marks at a round step (1, 2 or 5 times a power of ten), at most nine of them.
@@ -90,101 +174,225 @@ Ticks TicksFor(double low, double high) {
   return {std::ceil(low / step) * step, step, std::max(0, -static_cast<int>(std::floor(std::log10(step))))};
 }
 
-class Axes {
+template <class Draw>
+void ForEachTick(double low, double high, Draw draw) {
+  const Ticks t = TicksFor(low, high);
+  for (double v = t.first; v <= high + 1e-9 * t.step; v += t.step) draw(v, Fixed(v, t.decimals));
+}
+
+// A panel's scale: the shared x axis, and -log10 p from 0 to its top.
+class Scale {
  public:
-  Axes(double xLow, double xHigh, double yHigh) : xLow_(xLow), xHigh_(xHigh), yHigh_(yHigh) {}
+  Scale(double xLow, double xHigh, Panel panel, double yHigh)
+      : xLow_(xLow), xHigh_(xHigh), panel_(panel), yHigh_(yHigh) {}
   double X(double x) const { return kLeft + (x - xLow_) / (xHigh_ - xLow_) * (kRight - kLeft); }
   // Values beyond the axis are drawn at its ends.
-  double Y(double y) const { return kBottom - std::clamp(y, 0.0, yHigh_) / yHigh_ * (kBottom - kTop); }
+  double Y(double y) const {
+    return panel_.bottom - std::clamp(y, 0.0, yHigh_) / yHigh_ * (panel_.bottom - panel_.top);
+  }
+  const Panel& Area() const { return panel_; }
 
-  void Draw(std::ostream& svg, const std::string& xTitle) const {
+  // The frame, grid and ticks; the x tick labels under the lower panel only.
+  void Draw(std::ostream& svg, const std::string& title, bool xLabels) const {
     svg << "<g font-size=\"12\" fill=\"#333\">\n";
-    const Ticks xt = TicksFor(xLow_, xHigh_), yt = TicksFor(0, yHigh_);
-    for (double x = xt.first; x <= xHigh_ + 1e-9 * xt.step; x += xt.step)
-      svg << Line(X(x), kBottom, X(x), kBottom + 5, "#333") << Text(X(x), kBottom + 19, Fixed(x, xt.decimals), "middle");
-    for (double y = yt.first; y <= yHigh_ + 1e-9 * yt.step; y += yt.step)
+    ForEachTick(xLow_, xHigh_, [&](double x, const std::string& label) {
+      svg << Line(X(x), panel_.bottom, X(x), panel_.bottom + 5, "#333");
+      if (xLabels) svg << Text(X(x), panel_.bottom + 19, label, "middle");
+    });
+    ForEachTick(0, yHigh_, [&](double y, const std::string& label) {
       svg << Line(kLeft, Y(y), kRight, Y(y), "#e4e4e4") << Line(kLeft - 5, Y(y), kLeft, Y(y), "#333")
-          << Text(kLeft - 8, Y(y) + 4, Fixed(y, yt.decimals), "end");
-    svg << "<rect x=\"" << kLeft << "\" y=\"" << kTop << "\" width=\"" << kRight - kLeft << "\" height=\""
-        << kBottom - kTop << "\" fill=\"none\" stroke=\"#333\"/>\n"
-        << Text((kLeft + kRight) / 2, kBottom + 42, xTitle, "middle", "14")
-        << "<text transform=\"translate(" << kLeft - 50 << ' ' << (kTop + kBottom) / 2
+          << Text(kLeft - 8, Y(y) + 4, label, "end");
+    });
+    svg << "<rect x=\"" << kLeft << "\" y=\"" << panel_.top << "\" width=\"" << kRight - kLeft << "\" height=\""
+        << panel_.bottom - panel_.top << "\" fill=\"none\" stroke=\"#333\"/>\n"
+        << Text(kLeft + 8, panel_.top + 16, title, "start", " font-size=\"13\" font-weight=\"bold\"")
+        << "<text transform=\"translate(" << kLeft - 50 << ' ' << (panel_.top + panel_.bottom) / 2
         << ") rotate(-90)\" text-anchor=\"middle\" font-size=\"14\">-log10 p</text>\n</g>\n";
   }
 
-  static std::string Line(double x1, double y1, double x2, double y2, const char* colour) {
-    std::ostringstream s;
-    s << "<line x1=\"" << Fixed(x1, 1) << "\" y1=\"" << Fixed(y1, 1) << "\" x2=\"" << Fixed(x2, 1) << "\" y2=\""
-      << Fixed(y2, 1) << "\" stroke=\"" << colour << "\"/>\n";
-    return s.str();
-  }
-  static std::string Text(double x, double y, const std::string& text, const char* anchor, const char* size = nullptr) {
-    std::ostringstream s;
-    s << "<text x=\"" << Fixed(x, 1) << "\" y=\"" << Fixed(y, 1) << "\" text-anchor=\"" << anchor << '"';
-    if (size) s << " font-size=\"" << size << '"';
-    s << '>' << Escaped(text) << "</text>\n";
-    return s.str();
+  // A horizontal line at a -log10 p, labelled at the right end.
+  void Level(std::ostream& svg, double y, const char* colour, const char* dashes, const std::string& label) const {
+    if (y > yHigh_) return;
+    svg << Line(kLeft, Y(y), kRight, Y(y), colour, (std::string(" stroke-dasharray=\"") + dashes + "\"").c_str())
+        << Text(kRight - 6, Y(y) - 4, label, "end", (std::string(" font-size=\"11\" fill=\"") + colour + "\"").c_str());
   }
 
  private:
-  double xLow_, xHigh_, yHigh_;
+  double xLow_, xHigh_;
+  Panel panel_;
+  double yHigh_;
 };
 
-// A series as a path of dots, one per marker; joined by a faint line for
-// the cluster score, whose neighbouring positions share their windows.
-void DrawSeries(std::ostream& svg, const Series& series, const std::vector<double>& x, const Axes& axes) {
-  std::ostringstream line, dots;
-  bool joined = false;
+// The top of a panel's axis: room for every finite value and the lines drawn.
+double AxisTop(const std::vector<const std::vector<double>*>& values, double least, int& clamped) {
+  double top = least;
+  for (const std::vector<double>* v : values)
+    for (double y : *v)
+      if (std::isfinite(y)) top = std::max(top, y);
+      else if (y > 0) clamped++;
+  // -log10 p of a double is at most about 324; a larger value is not one.
+  return std::min(top, 1e300) * 1.08;
+}
+
+// Drops points that would be drawn over a point already drawn of the same look.
+class Thinning {
+ public:
+  bool Fresh(int look, double x, double y) {
+    const long long cell = (static_cast<long long>(look) * 4096 + std::lround(x / kThinCell)) * 4096 + std::lround(y / kThinCell);
+    return seen_.insert(cell).second;
+  }
+
+ private:
+  std::unordered_set<long long> seen_;
+};
+
+// Points in one path per colour: round or square dots.
+void DrawPoints(std::ostream& svg, const Series& series, const std::vector<double>& x, const Scale& scale,
+                const std::vector<double>* r2, Thinning& thinning, int look) {
+  std::map<std::string, std::string> paths;
   for (std::size_t k = 0; k < x.size(); k++) {
-    if (std::isnan(series.y[k])) {
+    if (std::isnan(series.y[k])) continue;
+    const double px = scale.X(x[k]), py = scale.Y(series.y[k]);
+    const int shade = ShadeOf(series, r2, k);
+    const char* colour = shade < 5 ? kLdColours[shade] : shade == 5 ? kNoLdColour : series.colour;
+    if (!thinning.Fresh(look * 8 + shade, px, py)) continue;
+    (paths[colour] += 'M' + Fixed(px, 1) + ' ' + Fixed(py, 1)) += "h0";
+  }
+  for (const auto& [colour, d] : paths)
+    svg << "<path fill=\"none\" stroke=\"" << colour << "\" stroke-linecap=\"" << (series.squares ? "square" : "round")
+        << "\" stroke-width=\"" << (series.squares ? "3" : "4.5") << "\" stroke-opacity=\"" << (series.squares ? "0.6" : "0.85")
+        << "\" d=\"" << d << "\"/>\n";
+}
+
+// The cluster score as a line through every position: within one unit of x
+// only the first, lowest, highest and last points shape it.
+std::string ThinnedLine(const std::vector<double>& x, const std::vector<double>& y, const Scale& scale) {
+  std::string d;
+  std::vector<std::size_t> column;
+  bool joined = false;
+  auto flush = [&] {
+    if (column.empty()) return;
+    std::vector<std::size_t> keep = {column.front(), column.back()};
+    keep.push_back(*std::min_element(column.begin(), column.end(), [&](auto a, auto b) { return y[a] < y[b]; }));
+    keep.push_back(*std::max_element(column.begin(), column.end(), [&](auto a, auto b) { return y[a] < y[b]; }));
+    std::sort(keep.begin(), keep.end());
+    keep.erase(std::unique(keep.begin(), keep.end()), keep.end());
+    for (std::size_t k : keep) {
+      d += (joined ? 'L' : 'M') + Fixed(scale.X(x[k]), 1) + ' ' + Fixed(scale.Y(y[k]), 1);
+      joined = true;
+    }
+    column.clear();
+  };
+  for (std::size_t k = 0; k < x.size(); k++) {
+    if (std::isnan(y[k])) {
+      flush();
       joined = false;
       continue;
     }
-    const std::string at = Fixed(axes.X(x[k]), 1) + ' ' + Fixed(axes.Y(series.y[k]), 1);
-    line << (joined ? 'L' : 'M') << at;
-    dots << 'M' << at << "h0";
-    joined = true;
+    if (!column.empty() && std::floor(scale.X(x[k])) != std::floor(scale.X(x[column.front()]))) flush();
+    column.push_back(k);
   }
-  if (series.line)
-    svg << "<path fill=\"none\" stroke=\"" << series.colour << "\" stroke-opacity=\"0.45\" stroke-width=\"1\" "
-        << "stroke-linejoin=\"round\" d=\"" << line.str() << "\"/>\n";
-  svg << "<path fill=\"none\" stroke=\"" << series.colour << "\" stroke-linecap=\"round\" stroke-width=\""
-      << (series.line ? "3.6" : "4.5\" stroke-opacity=\"0.85") << "\" d=\"" << dots.str() << "\"/>\n";
+  flush();
+  return d;
 }
 
-// A dashed line at a best marker, labelled at the top, away from the nearer edge.
-void MarkBest(std::ostream& svg, double x, const std::string& label, const std::string& colour, int row) {
+// The recombination rate (cM/Mb) over about 150 even stretches of the
+// markers' span, from their genetic positions; empty when they are all 0.
+struct RateCurve {
+  std::vector<double> mb, rate;
+  double top = 0;
+};
+
+RateCurve RatesOf(const MarkerTable& markers) {
+  std::vector<std::pair<double, double>> mbCm;
+  for (const MarkerRow& m : markers) {
+    double cm = 0;
+    if (ParseDouble(m.cm, cm)) mbCm.emplace_back(m.pos / 1e6, cm);
+  }
+  RateCurve curve;
+  if (mbCm.size() < 2 || mbCm.back().first <= mbCm.front().first || mbCm.back().second <= mbCm.front().second) return curve;
+  auto cmAt = [&](double mb) {
+    auto after = std::upper_bound(mbCm.begin(), mbCm.end(), mb, [](double v, const auto& p) { return v < p.first; });
+    if (after == mbCm.begin()) return after->second;
+    if (after == mbCm.end()) return mbCm.back().second;
+    const auto& [mb1, cm1] = *(after - 1);
+    const auto& [mb2, cm2] = *after;
+    return mb2 > mb1 ? cm1 + (cm2 - cm1) * (mb - mb1) / (mb2 - mb1) : cm2;
+  };
+  const int stretches = 150;
+  const double from = mbCm.front().first, width = (mbCm.back().first - from) / stretches;
+  for (int k = 0; k < stretches; k++) {
+    const double low = from + k * width;
+    curve.mb.push_back(low + width / 2);
+    curve.rate.push_back((cmAt(low + width) - cmAt(low)) / width);
+    curve.top = std::max(curve.top, curve.rate.back());
+  }
+  curve.top *= 1.08;
+  return curve;
+}
+
+// The rate as a line over the upper panel, with its axis on the right.
+void DrawRates(std::ostream& svg, const RateCurve& curve, const Scale& scale) {
+  const Panel& p = scale.Area();
+  auto y = [&](double rate) { return p.bottom - rate / curve.top * (p.bottom - p.top); };
+  std::string d;
+  for (std::size_t k = 0; k < curve.mb.size(); k++)
+    d += (k ? 'L' : 'M') + Fixed(scale.X(curve.mb[k]), 1) + ' ' + Fixed(y(curve.rate[k]), 1);
+  svg << "<path fill=\"none\" stroke=\"" << kRateColour << "\" stroke-width=\"1.2\" stroke-opacity=\"0.8\" d=\"" << d
+      << "\"/>\n<g font-size=\"12\" fill=\"" << kRateColour << "\">\n";
+  ForEachTick(0, curve.top, [&](double rate, const std::string& label) {
+    svg << Line(kRight, y(rate), kRight + 5, y(rate), kRateColour) << Text(kRight + 8, y(rate) + 4, label, "start");
+  });
+  svg << "<text transform=\"translate(" << kRight + 52 << ' ' << (p.top + p.bottom) / 2
+      << ") rotate(90)\" text-anchor=\"middle\" font-size=\"13\">recombination rate (cM/Mb)</text>\n</g>\n";
+}
+
+std::string Diamond(double x, double y) {
+  return "<path d=\"M" + Fixed(x, 1) + ' ' + Fixed(y - 7, 1) + "l7 7l-7 7l-7 -7z\" fill=\"" + kLeadColour +
+         "\" stroke=\"white\" stroke-width=\"1\"/>\n";
+}
+
+// A dashed line at a marker over a panel, labelled at its top, away from the nearer edge.
+void MarkMarker(std::ostream& svg, const Scale& scale, double x, const std::string& label, const char* colour, int row) {
+  const Panel& p = scale.Area();
   const bool leftHalf = x < (kLeft + kRight) / 2;
-  svg << "<line x1=\"" << Fixed(x, 1) << "\" y1=\"" << kTop << "\" x2=\"" << Fixed(x, 1) << "\" y2=\"" << kBottom
-      << "\" stroke=\"" << colour << "\" stroke-dasharray=\"6 4\" stroke-width=\"1.2\"/>\n"
-      << "<g font-size=\"12\" fill=\"" << colour << "\">"
-      << Axes::Text(leftHalf ? x + 5 : x - 5, kTop + 16 + 15 * row, label, leftHalf ? "start" : "end") << "</g>\n";
+  svg << Line(x, p.top, x, p.bottom, colour, " stroke-dasharray=\"6 4\" stroke-width=\"1.2\"")
+      << Text(leftHalf ? x + 5 : x - 5, p.top + 32 + 14 * row, label, leftHalf ? "start" : "end",
+              (std::string(" font-size=\"12\" fill=\"") + colour + "\"").c_str());
 }
 
-void DrawLegend(std::ostream& svg, const std::vector<Series>& series, int clamped) {
-  double x = kLeft;
-  const double y = kHeight - 34;
-  svg << "<g font-size=\"13\" fill=\"#333\">\n";
-  for (const Series& s : series) {
-    if (s.line) svg << "<path d=\"M" << x << ' ' << y - 4 << "h22\" stroke=\"" << s.colour << "\" stroke-opacity=\"0.45\"/>\n";
-    svg << "<path d=\"M" << x + 11 << ' ' << y - 4 << "h0\" stroke=\"" << s.colour
-        << "\" stroke-linecap=\"round\" stroke-width=\"6\"/>\n"
-        << Axes::Text(x + 28, y, s.label, "start");
-    x += 40 + 7.0 * s.label.size();
+// One legend entry: a sample drawn by the caller's code at (x, y), then the label.
+struct Legend {
+  std::ostream& svg;
+  double x = kLeft, y;
+  void Entry(const std::string& sample, const std::string& label) {
+    svg << sample << Text(x + 26, y + 4, label, "start");
+    x += 38 + 6.6 * label.size();
   }
-  svg << "<path d=\"M" << x << ' ' << y - 4 << "h22\" stroke=\"#555\" stroke-dasharray=\"6 4\"/>\n"
-      << Axes::Text(x + 28, y, "best marker", "start");
-  if (clamped > 0)
-    svg << Axes::Text(kLeft, y + 20, std::to_string(clamped) + (clamped == 1 ? " value" : " values") +
-                                         " of p = 0 drawn at the top of the axis", "start");
-  svg << "</g>\n";
-}
+  std::string Dot(const char* colour, bool square = false) const {
+    return "<path d=\"M" + Fixed(x + 10, 1) + ' ' + Fixed(y, 1) + "h0\" stroke=\"" + colour + "\" stroke-linecap=\"" +
+           (square ? "square" : "round") + "\" stroke-width=\"7\"/>\n";
+  }
+  std::string Stroke(const char* colour, const char* dashes = "none", const char* width = "1.5") const {
+    return "<path d=\"M" + Fixed(x, 1) + ' ' + Fixed(y, 1) + "h20\" stroke=\"" + colour + "\" stroke-width=\"" + width +
+           "\" stroke-dasharray=\"" + dashes + "\"/>\n";
+  }
+  void NextRow() {
+    x = kLeft;
+    y += 22;
+  }
+};
 
 std::string Subtitle(const BestMarker& best, const MarkerTable* markers, std::optional<int> permutations) {
   std::string text = best.statistic + " " + Rounded(best.score) + " at " + MarkerName(markers, best.marker) +
                      ", -log10 p = " + Rounded(best.minusLog10P);
   if (best.permutationP) text += ", " + PermutationText(*best.permutationP, permutations);
   return text;
+}
+
+std::string PositionTitle(const MarkerTable* markers, const std::string& build) {
+  if (!markers) return "Marker (index in the results file)";
+  return "Position on chromosome " + markers->front().chrom + " (Mb" + (build.empty() ? "" : ", " + build) + ")";
 }
 
 }  // namespace
@@ -208,39 +416,90 @@ std::string PermutationText(double p, std::optional<int> permutations) {
   return "permutation p = 0 (< 1/replicates, or none run)";
 }
 
-std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, std::optional<int> permutations) {
-  const std::vector<Series> series = SeriesOf(results);
+std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, const LocusPlotOptions& options) {
+  const std::vector<Series> tests = SingleMarkerSeries(results, options);
+  std::vector<double> cluster;
+  for (std::size_t r = 0; r < results.rows.size(); r++) cluster.push_back(results.Value(r, 3));
   const std::vector<BestMarker> best = BestMarkers(results);
+  const int lead = best[0].marker;
   std::vector<double> x;
   for (std::size_t r = 0; r < results.rows.size(); r++) x.push_back(markers ? (*markers)[r].pos / 1e6 : r);
   const auto [xMin, xMax] = std::minmax_element(x.begin(), x.end());
   const double pad = std::max(0.02 * (*xMax - *xMin), markers ? 0.001 : 0.5);
-  double yMax = 1;
+  std::optional<std::vector<double>> r2;
+  if (options.haplotypes && options.haplotypes->size() == x.size()) r2 = RSquaredWith(*options.haplotypes, lead);
+
   int clamped = 0;
-  for (const Series& s : series)
-    for (double y : s.y)
-      if (std::isfinite(y)) yMax = std::max(yMax, y);
-      else if (y > 0) clamped++;
-  // -log10 p of a double is at most about 324; a larger value is not one.
-  const Axes axes(*xMin - pad, *xMax + pad, std::min(yMax, 1e300) * 1.08);
+  std::vector<const std::vector<double>*> testValues;
+  for (const Series& s : tests) testValues.push_back(&s.y);
+  const Scale above(*xMin - pad, *xMax + pad, kTestsPanel, AxisTop(testValues, kGenomeWide, clamped));
+  const Scale below(*xMin - pad, *xMax + pad, kClusterPanel,
+                    AxisTop({&cluster}, std::max(kGenomeWide, options.permutationThreshold.value_or(0)), clamped));
 
   std::ostringstream svg;
   svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << kHeight
       << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\" font-family=\"sans-serif\">\n"
       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << "<g fill=\"#111\">" << Axes::Text(kLeft, 30, "Predicted locus: " + MarkerName(markers, best[0].marker), "start", "19")
-      << "</g>\n<g font-size=\"13\" fill=\"#333\">\n";
-  for (std::size_t b = 0; b < best.size(); b++) svg << Axes::Text(kLeft, 52 + 17 * b, Subtitle(best[b], markers, permutations), "start");
+      << Text(kLeft, 30, "Predicted locus: " + MarkerName(markers, lead), "start", " font-size=\"19\" fill=\"#111\"")
+      << "<g font-size=\"13\" fill=\"#333\">\n";
+  for (std::size_t b = 0; b < best.size(); b++) svg << Text(kLeft, 52 + 17 * b, Subtitle(best[b], markers, options.permutations), "start");
   svg << "</g>\n";
-  axes.Draw(svg, markers ? "Position on chromosome " + markers->front().chrom + " (Mb)" : "Marker (index in the results file)");
-  for (const Series& s : series) DrawSeries(svg, s, x, axes);
-  // The cluster's best marker in its colour; single-marker bests in theirs.
-  MarkBest(svg, axes.X(x[best[0].marker]), "best cluster", series.back().colour, 0);
-  const std::string prefix = "single-marker ";
+  if (!options.credibleSet.empty()) {
+    const auto [first, last] = std::minmax_element(options.credibleSet.begin(), options.credibleSet.end());
+    const double from = above.X(x[*first]) - 2, to = above.X(x[*last]) + 2;
+    svg << "<rect x=\"" << Fixed(from, 1) << "\" y=\"" << kTestsPanel.top << "\" width=\"" << Fixed(to - from, 1)
+        << "\" height=\"" << kClusterPanel.bottom - kTestsPanel.top << "\" fill=\"#ffe9a8\" fill-opacity=\"0.7\"/>\n";
+  }
+  above.Draw(svg, "Single-marker tests", false);
+  below.Draw(svg, "Cluster score", true);
+  svg << Text((kLeft + kRight) / 2, kClusterPanel.bottom + 42, PositionTitle(markers, options.build), "middle",
+              " font-size=\"14\" fill=\"#333\"");
+  const RateCurve rates = markers ? RatesOf(*markers) : RateCurve();
+  if (rates.top > 0) DrawRates(svg, rates, above);
+  for (const Scale* scale : {&above, &below}) scale->Level(svg, kGenomeWide, kGenomeWideColour, "8 4", "p = 5e-8");
+  if (options.permutationThreshold)
+    below.Level(svg, *options.permutationThreshold, "#555", "2 3", "permutation 5%");
+
+  Thinning thinning;
+  // The first test, coloured by r², over the others.
+  for (std::size_t t = tests.size(); t-- > 0;)
+    DrawPoints(svg, tests[t], x, above, r2 ? &*r2 : nullptr, thinning, static_cast<int>(t));
+  svg << "<path fill=\"none\" stroke=\"" << kClusterColour << "\" stroke-opacity=\"0.5\" stroke-linejoin=\"round\" d=\""
+      << ThinnedLine(x, cluster, below) << "\"/>\n";
+  DrawPoints(svg, {"", kClusterColour, false, false, cluster}, x, below, nullptr, thinning, 7);
+
+  // The predicted marker over both panels, a diamond on its points of the
+  // first test and the cluster score; the single-marker bests in the upper panel.
+  MarkMarker(svg, above, above.X(x[lead]), "predicted", kLeadColour, 0);
+  MarkMarker(svg, below, below.X(x[lead]), "predicted", kLeadColour, 0);
+  if (!std::isnan(tests.front().y[lead])) svg << Diamond(above.X(x[lead]), above.Y(tests.front().y[lead]));
+  if (!std::isnan(cluster[lead])) svg << Diamond(below.X(x[lead]), below.Y(cluster[lead]));
   for (std::size_t b = 1; b < best.size(); b++)
-    MarkBest(svg, axes.X(x[best[b].marker]), "best " + best[b].statistic.substr(prefix.size()), series[b - 1].colour,
-             static_cast<int>(b));
-  DrawLegend(svg, series, clamped);
-  svg << "</svg>\n";
+    if (best[b].marker != lead)
+      MarkMarker(svg, above, above.X(x[best[b].marker]), "best " + tests[b - 1].label, tests[b - 1].colour, static_cast<int>(b));
+
+  svg << "<g font-size=\"12\" fill=\"#333\">\n";
+  Legend legend{svg, kLeft, kClusterPanel.bottom + 70};
+  if (r2) {
+    svg << Text(legend.x, legend.y + 4, "r² with the predicted marker:", "start");
+    legend.x += 178;
+    const char* bins[] = {"< 0.2", "0.2-0.4", "0.4-0.6", "0.6-0.8", ">= 0.8"};
+    for (int k = 0; k < 5; k++) legend.Entry(legend.Dot(kLdColours[k]), bins[k]);
+    legend.NextRow();
+  }
+  legend.Entry(Diamond(legend.x + 10, legend.y), "predicted marker");
+  for (const Series& s : tests)
+    legend.Entry(legend.Dot(s.byLd && r2 ? kNoLdColour : s.colour, s.squares),
+                 s.label + (s.byLd && r2 ? " (coloured by r²; grey: no r²)" : ""));
+  legend.Entry(legend.Dot(kClusterColour), "cluster score");
+  legend.NextRow();
+  legend.Entry(legend.Stroke(kGenomeWideColour, "8 4"), "genome-wide p = 5e-8");
+  if (options.permutationThreshold) legend.Entry(legend.Stroke("#555", "2 3"), "permutation 5% threshold");
+  if (rates.top > 0) legend.Entry(legend.Stroke(kRateColour), "recombination rate");
+  if (!options.credibleSet.empty()) legend.Entry(legend.Stroke("#ffe9a8", "none", "8"), "credible set");
+  if (clamped > 0)
+    svg << Text(kLeft, legend.y + 22, std::to_string(clamped) + (clamped == 1 ? " value" : " values") +
+                                          " of p = 0 drawn at the top of an axis", "start");
+  svg << "</g>\n</svg>\n";
   return svg.str();
 }

@@ -2,16 +2,37 @@
 // tests along the chromosome, with the predicted markers marked, as SVG.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "marker_table.h"
 #include "results_file.h"
 
-// markers: where each marker of the block is (positions in Mb on the x axis);
-// without them the x axis is the marker index. permutations: the replicates
-// of the run, when known, to tell "p < 1/R" from "no permutation test".
-std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, std::optional<int> permutations);
+// What a plot may know beyond the results block; each part is drawn only when given.
+struct LocusPlotOptions {
+  // The replicates of the run, to tell "p < 1/R" from "no permutation test".
+  std::optional<int> permutations;
+  // -log10 p of the cluster score that 5% of the replicates' maxima reach.
+  std::optional<double> permutationThreshold;
+  // Per marker, per haplotype: 1 for ALT; points are coloured by r² with the
+  // predicted marker.
+  const std::vector<std::vector<std::uint8_t>>* haplotypes = nullptr;
+  // The genome build the positions refer to, as "GRCh38".
+  std::string build;
+  // Markers (indices) of a credible set: the interval they span is shaded.
+  std::vector<int> credibleSet;
+};
+
+// Two panels over one position axis: above, the single-marker tests of the
+// summary (allelic chi-square; pooled t and Mann-Whitney Z for a trait) with
+// the recombination rate on a second axis; below, the cluster score. Both
+// show the genome-wide line (p = 5e-8) and mark the predicted marker.
+// markers: where each marker of the block is (positions in Mb on the x axis,
+// rates from the cM); without them the x axis is the marker index. Points
+// that would cover one another are drawn once.
+std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, const LocusPlotOptions& options);
 
 // How a marker is shown: "20:2,772,495 (rs215536)", or "marker 1639" without a table.
 std::string MarkerName(const MarkerTable* markers, int marker);

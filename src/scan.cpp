@@ -331,6 +331,17 @@ std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tal
   return out.str();
 }
 
+std::optional<double> PermutationThreshold(bool quantitative, int haplotypes, const ScanTally& tally) {
+  std::vector<double> maxima;
+  for (double m : tally.maxima.cluster)
+    if (!std::isnan(m)) maxima.push_back(m);
+  if (maxima.size() < 20) return std::nullopt;
+  const std::size_t within = maxima.size() / 20;  // replicates that may lie above the threshold
+  std::nth_element(maxima.begin(), maxima.begin() + within, maxima.end(), std::greater<>());
+  const double score = maxima[within];
+  return quantitative ? StudentMinusLog10(score, haplotypes) : ChisqMinusLog10(score * score);
+}
+
 ResultsBlock EmptyResultsBlock(bool quantitative) {
   ResultsBlock block;
   block.quantitative = quantitative;

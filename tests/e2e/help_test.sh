@@ -10,7 +10,7 @@ lists() {  # command option...: whether the help lists each option
   for option; do grep -q -- "^  --$option\b" <<< "$help" || return 1; done
 }
 for row in "convert quiet -threads" "run threads quiet" "part threads quiet" "merge quiet -threads" \
-           "plot -threads -quiet"; do
+           "plot -threads"; do
   read -r command options <<< "$row"
   begin_case "help-$command"
   for option in $options; do

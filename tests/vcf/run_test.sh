@@ -30,7 +30,8 @@ check_scan_table() {  # run-folder
   head -n 1 "$1/scan.tsv" | grep -q $'\tPIP$' || fail "scan.tsv does not end with a PIP column"
 }
 
-# Rows: name | mode | phenotypes | parameters | colours of the plot's series.
+# Rows: name | mode | phenotypes | parameters | colours of the plot: the cluster score, the
+# predicted marker, the genome-wide line, r² bins (and the Mann-Whitney squares).
 while IFS='|' read -r name mode pheno parameters colours; do
   begin_case "$name"
   read -r -a params <<< "$parameters"
@@ -56,8 +57,8 @@ while IFS='|' read -r name mode pheno parameters colours; do
   check_plot "$dir/run/scan.svg" "${colours[@]}"
   end_case
 done << EOF2
-case-control-flags|s|$fam|--radius 1,0.5 --density 0.1 --window 21 --weights 1,-30,1 --permutations 20 --threshold 2.0|1f5fbf e07b00
-trait-params-file|q|$qt|--params $in/params.txt|1f5fbf e07b00 2a9d3a
+case-control-flags|s|$fam|--radius 1,0.5 --density 0.1 --window 21 --weights 1,-30,1 --permutations 20 --threshold 2.0|1f5fbf 7b3294 b22222 253494
+trait-params-file|q|$qt|--params $in/params.txt|1f5fbf 7b3294 b22222 253494 8c6d31
 EOF2
 
 # The lighter reports: without member lines, none, or bgzip-compressed; the
@@ -125,7 +126,7 @@ markers=$work/case-control-flags/run/markers.tsv
 awk 'BEGIN { FS = OFS = "\t" } NR == 3 { $4 = "inf" } NR == 4 { $4 = "nan"; $6 = "-nan" } NR == 5 { $4 = "-inf" } { print }' \
   "$results" > "$in/odd.results"
 # Extreme trait statistics, whose tails the results file's own routines cannot take.
-awk 'BEGIN { FS = OFS = "\t" } NR == 3 { $6 = 1e300; $9 = 1e6 } NR == 4 { $9 = -1e6 } { print }' \
+awk 'BEGIN { FS = OFS = "\t" } NR == 3 { $5 = 1e300; $9 = 1e6 } NR == 4 { $9 = -1e6 } { print }' \
   "$work/trait-params-file/run/results" > "$in/extreme.results"
 while IFS='|' read -r name arguments; do
   begin_case "$name"
