@@ -327,8 +327,19 @@ class CDataPoints {
   int codeBits = 1, packedWords = 0;
   std::vector<std::vector<int>> markerAlleles;
   std::uint64_t CodeMask() const { return (std::uint64_t{1} << codeBits) - 1; }
-  std::uint32_t CodeOf(int k, int allele);
-  void PutCode(int h, int k, std::uint32_t code);
+  // Inline: called once per allele while a data set is read.
+  std::uint32_t CodeOf(int k, int allele) {
+    const std::vector<int>& alleles = markerAlleles[k];
+    for (std::size_t c = 0; c < alleles.size(); c++)
+      if (alleles[c] == allele) return static_cast<std::uint32_t>(c);
+    return NewCode(k, allele);
+  }
+  std::uint32_t NewCode(int k, int allele);
+  void PutCode(int h, int k, std::uint32_t code) {
+    const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits;
+    std::uint64_t& word = packedAlleles[static_cast<std::size_t>(h) * packedWords + bit / 64];
+    word = (word & ~(CodeMask() << (bit % 64))) | static_cast<std::uint64_t>(code) << (bit % 64);
+  }
   void WidenCodes(int bits);
   // Allele-1 carriers per marker and the cases, as bit sets over haplotypes.
   std::vector<std::uint64_t> alleleOneBits;

@@ -145,19 +145,11 @@ void CDataPoints::LDdelta() {
     }
 }
 
-std::uint32_t CDataPoints::CodeOf(int k, int allele) {
+std::uint32_t CDataPoints::NewCode(int k, int allele) {
   std::vector<int>& alleles = markerAlleles[k];
-  const auto found = std::find(alleles.begin(), alleles.end(), allele);
-  if (found != alleles.end()) return static_cast<std::uint32_t>(found - alleles.begin());
   alleles.push_back(allele);
   if (alleles.size() > (std::size_t{1} << codeBits)) WidenCodes(codeBits * 2);
   return static_cast<std::uint32_t>(alleles.size() - 1);
-}
-
-void CDataPoints::PutCode(int h, int k, std::uint32_t code) {
-  const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits;
-  std::uint64_t& word = packedAlleles[static_cast<std::size_t>(h) * packedWords + bit / 64];
-  word = (word & ~(CodeMask() << (bit % 64))) | static_cast<std::uint64_t>(code) << (bit % 64);
 }
 
 // Repacks the rows stored so far with codes of the given width.
