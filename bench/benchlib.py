@@ -54,3 +54,15 @@ def run_veltrane(prefix, mode, setting, out, permute="individuals", permutations
     with open(os.path.join(out, "results")) as f:
         last = f.read().splitlines()[-1].split("\t")
     return int(float(last[0])), float(last[3])
+
+
+def start_table(path, header):
+    """Opens a study's table for more rows: writes its header when it is new,
+    and returns the (first, second) fields of the rows it already holds, the
+    data sets a continued study skips."""
+    if not os.path.exists(path):
+        with open(path, "w") as f:
+            f.write(header)
+        return set()
+    with open(path) as f:
+        return {tuple(line.split("\t")[:2]) for line in f.read().splitlines()[1:]}

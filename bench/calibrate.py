@@ -22,13 +22,6 @@ import benchlib
 SHUFFLES = ("individuals", "haplotypes")
 
 
-def done_keys(table):
-    if not os.path.exists(table):
-        return set()
-    with open(table) as f:
-        return {tuple(line.split("\t")[:2]) for line in f.read().splitlines()[1:]}
-
-
 def summarise(table):
     counts = {}
     with open(table) as f:
@@ -59,10 +52,7 @@ def main():
     p.add_argument("--table", default="calibration.tsv")
     a = p.parse_args()
     settings = [benchlib.parse_setting(s) for s in a.settings]
-    done = done_keys(a.table)
-    if not os.path.exists(a.table):
-        with open(a.table, "w") as f:
-            f.write("seed\tmode\tsetting\tshuffle\tp\n")
+    done = benchlib.start_table(a.table, "seed\tmode\tsetting\tshuffle\tp\n")
     with tempfile.TemporaryDirectory() as work:
         prefix = os.path.join(work, "null")
         for seed in range(a.first_seed, a.first_seed + a.sets):

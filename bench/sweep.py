@@ -45,8 +45,8 @@ def plink_max_t(prefix, mode, permutations, work):
                    check=True, stdout=subprocess.DEVNULL)
     suffix = ".assoc" if mode == "s" else ".qassoc"
     with open(out + suffix) as f:
-        p = [float(r.split()[8 if mode == "s" else 8]) if r.split()[8] != "NA" else 1.0
-             for r in f.read().splitlines()[1:]]
+        # P is the ninth column of both tables; NA (a monomorphic marker) tests nothing.
+        p = [float(r.split()[8]) if r.split()[8] != "NA" else 1.0 for r in f.read().splitlines()[1:]]
     with open(out + suffix + ".mperm") as f:
         emp2 = [float(r.split()[3]) for r in f.read().splitlines()[1:]]
     return p.index(min(p)), min(emp2)
@@ -87,13 +87,7 @@ def main():
     a.add_argument("--table", default="sweep.tsv")
     o = a.parse_args()
     settings = [(r, d, w) for r in o.radii for d in o.densities for w in o.windows]
-    done = set()
-    if os.path.exists(o.table):
-        with open(o.table) as f:
-            done = {tuple(line.split("\t")[:2]) for line in f.read().splitlines()[1:]}
-    else:
-        with open(o.table, "w") as f:
-            f.write("scenario\tseed\tmethod\tp\tdistance\n")
+    done = benchlib.start_table(o.table, "scenario\tseed\tmethod\tp\tdistance\n")
     with tempfile.TemporaryDirectory() as work:
         prefix = os.path.join(work, "set")
         # Scenario by scenario in turns, so that a stopped sweep has some of each.
