@@ -36,8 +36,8 @@ struct ParameterFlag {
 };
 
 const ParameterFlag kParameterFlags[] = {
-    {{"radius", "MODE[,R]", "radius mode 1 (fixed radius R) or 2 (R: fraction of pairs) (default 1,0.5)"}, "radiusMode", "1,0.5"},
-    {{"density", "F", "density fraction, 0 <= F < 1 (default 0.1)"}, "densityFraction", "0.1"},
+    {{"radius", "MODE[,R]", "radius mode 1 (fixed radius R) or 2 (R: fraction of pairs) (default 1,0.3)"}, "radiusMode", "1,0.3"},
+    {{"density", "F", "density fraction, 0 <= F < 1 (default 0.02)"}, "densityFraction", "0.02"},
     {{"window", "N", "window width in markers (default 21)"}, "windowWidth", "21"},
     {{"weights", "SCHEME[,P...]", "weighting scheme and its parameters (default 1,-30,1)"}, "weightScheme", "1,-30,1"},
     {{"permutations", "N", "permutation replicates; 0: no test (default 100)"}, "permutations", "100"},
