@@ -231,7 +231,7 @@ double AxisTop(const std::vector<const std::vector<double>*>& values, double lea
       if (std::isfinite(y)) top = std::max(top, y);
       else if (y > 0) clamped++;
   // -log10 p of a double is at most about 324; a larger value is not one.
-  return std::min(top, 1e300) * 1.08;
+  return std::min(top, 1e300) * 1.15;  // the top line clear of the panel's title
 }
 
 // Drops points that would be drawn over a point already drawn of the same look.
