@@ -19,7 +19,7 @@
 #include "dbscan.h"
 #include "fuzz_common.h"
 
-int VeltraneMain(int argc, char** argv);  // src/main.cpp, compiled with -Dmain=VeltraneMain
+int VeltraneMain(int argc, char** argv);  // src/cmd/main.cpp, compiled with -Dmain=VeltraneMain
 
 namespace {
 
