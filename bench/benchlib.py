@@ -19,11 +19,13 @@ simulate = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(simulate)
 
 
-def make_data_set(prefix, seed, mode, causal="none", typed="no", markers=300):
+def make_data_set(prefix, seed, mode, causal="none", typed="no", markers=300, pc_effect=0.0, pcs=None):
     """Writes the files of simulate.py for one seed; returns the causal SNP's
     marker index (markers before it) or None."""
     sys.argv = ["simulate.py", "--seed", str(seed), "--markers", str(markers), "--causal", causal,
                 "--typed", typed, "--mode", mode, "--out", prefix]
+    if pc_effect:
+        sys.argv += ["--pc-effect", str(pc_effect), "--pcs", pcs]
     simulate.main()
     with open(prefix + ".truth") as f:
         rows = f.read().splitlines()[1:]
@@ -32,6 +34,18 @@ def make_data_set(prefix, seed, mode, causal="none", typed="no", markers=300):
 
 def pheno_file(prefix, mode):
     return prefix + (".fam" if mode == "s" else ".pheno")
+
+
+def write_plink_pheno(prefix, mode, path):
+    """The phenotype as PLINK 1.9's --pheno reads it (FID IID value; the VCF's
+    samples become FID = IID under --double-id)."""
+    with open(pheno_file(prefix, mode)) as f, open(path, "w") as out:
+        for line in f:
+            if line.startswith("#"):
+                continue
+            fields = line.split()
+            value = fields[5] if mode == "s" else fields[1]
+            out.write("%s\t%s\t%s\n" % (fields[0], fields[0] if mode == "q" else fields[1], value))
 
 
 def parse_setting(text):

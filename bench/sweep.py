@@ -32,13 +32,7 @@ SCENARIOS = ["rare:no:s", "rare:no:q", "rare:yes:s", "rare:yes:q",
 def plink_max_t(prefix, mode, permutations, work):
     """PLINK 1.9 --assoc with --mperm: (index of the smallest p, smallest EMP2)."""
     pheno = os.path.join(work, "plink.pheno")
-    with open(benchlib.pheno_file(prefix, mode)) as f, open(pheno, "w") as out:
-        for line in f:
-            if line.startswith("#"):
-                continue
-            fields = line.split()
-            value = fields[5] if mode == "s" else fields[1]
-            out.write("%s\t%s\t%s\n" % (fields[0], fields[0] if mode == "q" else fields[1], value))
+    benchlib.write_plink_pheno(prefix, mode, pheno)
     out = os.path.join(work, "plink")
     subprocess.run(["plink1.9", "--vcf", prefix + ".vcf.gz", "--double-id", "--allow-no-sex", "--pheno", pheno,
                     "--assoc", "--mperm", str(permutations), "--seed", "1", "--silent", "--out", out],
