@@ -128,6 +128,11 @@ void CommandLine::PrintHelp() const {
   for (const OptionSpec& option : options_) {
     std::string flag = std::string("--") + option.name;
     if (option.value) flag += std::string(" ") + option.value;
+    // A flag too long for its column gets a line of its own, so the help texts stay aligned.
+    if (flag.size() > 24) {
+      std::printf("  %s\n", flag.c_str());
+      flag.clear();
+    }
     std::printf("  %-24s %s\n", flag.c_str(), option.help);
   }
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Each command's --help lists the options it reads and no other: --threads
-# only where there is a scan, --quiet only where there is something to silence.
+# only where there is a scan, --quiet only where there is something to silence;
+# every option's help starts in the same column, a long flag on a line of its own.
 #   help_test.sh path/to/veltrane
 source "$(dirname "$0")/lib.sh"
 lists() {  # command option...: whether the help lists each option
@@ -20,6 +21,11 @@ for row in "convert quiet -threads" "run threads quiet" "part threads quiet" "me
       lists "$command" "$option" || fail "--help does not list --$option"
     fi
   done
+  "$bin" "$command" --help | awk '
+    /^  --/ { if (substr($0, 27, 1) == " " && substr($0, 28, 1) != " ") next; alone = $0; next }
+    alone != "" { if (substr($0, 1, 28) !~ /^ +[^ ]$/) { print "the help of" alone " is not aligned"; exit 1 }
+                  alone = "" }
+    END { if (alone != "") { print alone " has no help"; exit 1 } }' > "$work/why" || fail "$(cat "$work/why")"
   end_case
 done
 finish
