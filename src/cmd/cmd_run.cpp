@@ -144,7 +144,8 @@ class OutputFolder {
 struct ReportForm {
   ReportDetail detail = ReportDetail::kFull;
   bool compressed = false;
-  const char* FileName() const { return compressed ? "output.gz" : "output"; }
+  // nullptr when there is no report to write.
+  const char* FileName() const { return detail == ReportDetail::kNone ? nullptr : compressed ? "output.gz" : "output"; }
 };
 
 ReportForm ReadReportForm(const CommandLine& line) {
@@ -256,7 +257,7 @@ int RunCommand(int argc, char** argv) {
   files.Add(folder / "risk-haplotype.tsv", [&](std::ostream& s) { WriteRiskHaplotype(conversion, risk, s); });
   files.Add(folder / "summary.txt", [&](std::ostream& s) {
     WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping, risk,
-                  permutesIndividuals}, s);
+                  permutesIndividuals, form.FileName()}, s);
   });
   const LocusPlotOptions plot{parameters.permutations, scan.permutationThreshold, &conversion.genotypes.alt,
                               line.Value("build"), mapping.set};

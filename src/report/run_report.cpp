@@ -173,6 +173,11 @@ void WriteSummary(const RunFacts& facts, std::ostream& out) {
   const std::vector<std::string> notes = ConversionNotes(c);
   for (const std::string& note : notes) out << "  " << note << '\n';
   if (notes.empty()) out << "  nothing\n";
-  out << "\nFiles: scan.tsv (every marker), scan.svg (the plot), output and results (cluster report and results "
-         "block, as a classic run writes them), params.txt, markers.tsv\n";
+  out << "\nFiles: scan.tsv (every marker), credible-set.tsv (the 95% set), risk-haplotype.tsv (its members), "
+         "scan.svg (the plot), ";
+  if (facts.reportFile)
+    out << facts.reportFile << " and results (cluster report and results block, as a classic run writes them)";
+  else
+    out << "results (the results block, as a classic run writes it)";
+  out << ", params.txt, markers.tsv\n";
 }

@@ -34,6 +34,7 @@ struct RunFacts {
   const FineMapping& mapping;
   const std::optional<RiskHaplotype>& risk;
   bool permutesIndividuals = true;  // else the replicates shuffled single haplotypes
+  const char* reportFile = "output";  // the cluster report's file; nullptr when none is written
 };
 
 void WriteSummary(const RunFacts& facts, std::ostream& out);

@@ -30,6 +30,14 @@ check_scan_table() {  # run-folder
   head -n 1 "$1/scan.tsv" | grep -q $'\tPIP$' || fail "scan.tsv does not end with a PIP column"
 }
 
+# The summary's Files line names every file of the folder but itself, and no other.
+check_files_line() {  # run-folder
+  local named
+  named=$(sed -n 's/^Files: //p' "$1/summary.txt" | sed 's/ ([^)]*)//g; s/,* and /, /g' | tr -s ', ' '\n' | sort)
+  [ "$named" = "$(ls "$1" | grep -vx summary.txt | sort)" ] ||
+    fail "the Files line names $(echo $named) in a folder of $(ls "$1" | tr '\n' ' ')"
+}
+
 # Rows: name | mode | phenotypes | parameters | colours of the plot: the cluster score, the
 # predicted marker, the genome-wide line, r² bins (and the Mann-Whitney squares).
 while IFS='|' read -r name mode pheno parameters colours; do
@@ -48,6 +56,7 @@ while IFS='|' read -r name mode pheno parameters colours; do
   same "$dir/c.markers.tsv" "$dir/run/markers.tsv"
   same "$in/params.txt" "$dir/run/params.txt"
   check_scan_table "$dir/run"
+  check_files_line "$dir/run"
   best=$(tail -n 1 "$dir/run/results" | cut -f1)
   grep -q "^Predicted locus: 20:.*\$" "$dir/run/summary.txt" && grep -q ", marker $best\$" "$dir/run/summary.txt" ||
     fail "the summary does not name marker $best: $(head -n 6 "$dir/run/summary.txt")"
@@ -72,7 +81,9 @@ while IFS='|' read -r name arguments; do
   read -r -a args <<< "$arguments"
   "$bin" run --quiet "${inputs[@]}" --pheno "$fam" --params "$in/params.txt" --permute haplotypes "${args[@]}" \
     --out "$dir/run" || fail "run failed"
-  for file in results scan.tsv summary.txt markers.tsv; do same "$full/$file" "$dir/run/$file"; done
+  for file in results scan.tsv markers.tsv; do same "$full/$file" "$dir/run/$file"; done
+  same <(grep -v '^Files: ' "$full/summary.txt") <(grep -v '^Files: ' "$dir/run/summary.txt")
+  check_files_line "$dir/run"
   case $name in
     report-clusters) same <(strip_members "$full/output") "$dir/run/output" ;;
     report-none) [ ! -e "$dir/run/output" ] || fail "--report none wrote a report" ;;
