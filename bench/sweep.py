@@ -6,7 +6,7 @@ simulate.py.
 
     bench/sweep.py [--sets 30] [--markers 300] [--permutations 100]
                    [--radii 0.3 0.5] [--densities 0.02 0.1] [--windows 21 31]
-                   [--scenarios rare:no:s ...] [--table sweep.tsv]
+                   [--scenarios rare:no:s ...] [--plink107] [--table sweep.tsv]
 
 A scenario is CAUSAL:TYPED:MODE (causal none, common or rare; typed yes or
 no; mode s or q). Per data set and method the table gets a row: the family-wise
@@ -46,6 +46,30 @@ def plink_max_t(prefix, mode, permutations, work):
     return p.index(min(p)), min(emp2)
 
 
+def plink_haplotypes(prefix, mode, work):
+    """PLINK 1.07 --hap-assoc over sliding 3-SNP windows (case-control only):
+    (middle marker of the window holding the smallest p, that p times the
+    number of haplotype tests, at most 1). PLINK 1.07 reads no VCF, so PLINK
+    1.9 writes the binary set first."""
+    pheno = os.path.join(work, "plink.pheno")
+    with open(benchlib.pheno_file(prefix, mode)) as f, open(pheno, "w") as out:
+        out.writelines("%s\t%s\t%s\n" % (r.split()[0], r.split()[1], r.split()[5]) for r in f)
+    binary = os.path.join(work, "set107")
+    subprocess.run(["plink1.9", "--vcf", prefix + ".vcf.gz", "--double-id", "--allow-no-sex", "--pheno", pheno,
+                    "--make-bed", "--silent", "--out", binary], check=True, stdout=subprocess.DEVNULL)
+    out = os.path.join(work, "hap")
+    subprocess.run(["p-link", "--noweb", "--silent", "--allow-no-sex", "--bfile", binary, "--hap-window", "3",
+                    "--hap-assoc", "--out", out], check=True, stdout=subprocess.DEVNULL)
+    tests = []
+    with open(out + ".assoc.hap") as f:
+        for row in f.read().splitlines()[1:]:
+            locus, haplotype, p = row.split()[0], row.split()[1], row.split()[6]
+            if haplotype != "OMNIBUS" and p != "NA":
+                tests.append((float(p), int(locus[3:])))  # WINk: markers k-1 .. k+1, from 0
+    p, window = min(tests)
+    return window, min(1.0, p * len(tests))
+
+
 def distance(predicted, causal, typed):
     if causal is None:
         return float("nan")
@@ -78,6 +102,8 @@ def main():
     a.add_argument("--densities", nargs="+", type=float, default=[0.02, 0.1])
     a.add_argument("--windows", nargs="+", type=int, default=[21, 31])
     a.add_argument("--scenarios", nargs="+", default=SCENARIOS)
+    a.add_argument("--plink107", action="store_true",
+                   help="add PLINK 1.07's haplotype tests (case-control scenarios)")
     a.add_argument("--table", default="sweep.tsv")
     o = a.parse_args()
     settings = [(r, d, w) for r in o.radii for d in o.densities for w in o.windows]
@@ -98,6 +124,9 @@ def main():
                     rows.append((benchlib.setting_name(setting), p, distance(pos, where, typed)))
                 pos, p = plink_max_t(prefix, mode, o.permutations, work)
                 rows.append(("plink1.9-maxT", p, distance(pos, where, typed)))
+                if o.plink107 and mode == "s":
+                    pos, p = plink_haplotypes(prefix, mode, work)
+                    rows.append(("plink1.07-hap", p, distance(pos, where, typed)))
                 with open(o.table, "a") as f:
                     f.writelines("%s\t%d\t%s\t%g\t%g\n" % (scenario, seed, m, p, d) for m, p, d in rows)
     summarise(o.table)

@@ -9,9 +9,9 @@ build=(g++ cmake make libhts-dev pkg-config zlib1g-dev)
 # The tests render the plot with rsvg-convert (checked by python3), run the
 # workflow with Snakemake and check conversions against the VCF of shapeit4-example.
 tests=(libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin shapeit4-example python3 snakemake)
-# PLINK 1.9, PLINK 2 and R with susieR to compare with, numpy for the
+# PLINK 1.07 (haplotype tests), 1.9, 2 and R with susieR to compare with, numpy for the
 # simulations, bcftools/tabix to cut and index the simulated VCFs.
-bench=(plink1.9 plink2 r-cran-susier python3-numpy bcftools tabix)
+bench=(plink1.9 plink2 plink r-cran-susier python3-numpy bcftools tabix)
 packages=("${build[@]}")
 case "${1:-build}" in
   build) ;;
