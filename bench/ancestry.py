@@ -15,10 +15,16 @@ region; every detection is false. Per data set, the corrected p-value of:
                            permutation p-values of the summary (only with a binary
                            whose run takes --covar)
 
-    bench/ancestry.py --pcs EIGENVEC [--sets 200] [--first-seed 1] [--permutations 100]
-                      [--scenarios s:0.5 s:1 q:0.5 q:1] [--dir DIR]
+Power, with and without --covar: data sets with a common causal SNP
+(--causal common, untyped, no ancestry effect) on a homogeneous subset, the
+individuals whose PC1 is below its median (the VCF does not say who comes from
+which population); the others' phenotypes are set missing. Only Veltrane runs
+on these; the fraction below 0.05 is then its power.
 
-A scenario is MODE:EFFECT. EIGENVEC is plink2 --pca's table (#IID PC1 ...) of
+    bench/ancestry.py --pcs EIGENVEC [--sets 200] [--first-seed 1] [--permutations 100]
+                      [--scenarios s:0.5 s:1 q:0.5 q:1 s:common q:common] [--dir DIR]
+
+A scenario is MODE:EFFECT (a null one) or MODE:common (power). EIGENVEC is plink2 --pca's table (#IID PC1 ...) of
 the whole VCF. Each method's p-values go to its own table in DIR (one row per
 scenario and seed) as they come, so a stopped study continues and a method
 added later runs on the data sets already done. The summary, a Markdown table,
@@ -34,7 +40,8 @@ import tempfile
 import benchlib
 import sweep
 
-SCENARIOS = ["s:0.5", "s:1", "q:0.5", "q:1"]
+SCENARIOS = ["s:0.5", "s:1", "q:0.5", "q:1", "s:common", "q:common"]
+POWER = "common"
 COVARIATES = "PC1-PC4"
 ALPHA = 0.05
 # The summary's column of each method's p-values, by table and column.
@@ -147,8 +154,40 @@ def methods(permutations, eigenvec, covariates, with_covar):
     return found
 
 
+def keep_low_pc1(prefix, mode, pcs):
+    """Sets missing the phenotypes of the individuals whose PC1 is at or above its median."""
+    path = benchlib.pheno_file(prefix, mode)
+    with open(path) as f:
+        lines = f.read().splitlines(True)
+    header = lines[:1] if mode == "q" else []
+    rows = [line.split() for line in lines[len(header):]]
+    pc1 = benchlib.simulate.read_pc1(pcs, [r[0] if mode == "q" else r[1] for r in rows])
+    high = pc1 >= sorted(pc1)[len(pc1) // 2]
+    with open(path, "w") as out:
+        out.writelines(header)
+        for r, drop in zip(rows, high):
+            if drop:
+                r[-1] = "NA" if mode == "q" else "-9"
+            out.write("\t".join(r) + "\n")
+
+
+def make_data_set(prefix, seed, scenario, pcs):
+    mode, effect = scenario.split(":")
+    if effect != POWER:
+        benchlib.make_data_set(prefix, seed, mode, pc_effect=float(effect), pcs=pcs)
+        return
+    benchlib.make_data_set(prefix, seed, mode, causal=POWER)
+    keep_low_pc1(prefix, mode, pcs)
+
+
+def runs_on(method, scenario):
+    return not scenario.endswith(":" + POWER) or method.name.startswith("veltrane")
+
+
 def scenario_name(scenario):
     mode, effect = scenario.split(":")
+    if effect == POWER:
+        return "%s, a common causal SNP, PC1 below its median" % ("case-control" if mode == "s" else "trait")
     if mode == "s":
         return "case-control, log-odds %s per SD of PC1" % effect
     return "trait, %s SD per SD of PC1" % effect
@@ -198,14 +237,19 @@ def main():
         # Scenario by scenario in turns, so that a stopped study has some of each.
         for seed in range(o.first_seed, o.first_seed + o.sets):
             for scenario in o.scenarios:
-                missing = [m for m in tools if (scenario, str(seed)) not in m.done]
+                missing = [m for m in tools if runs_on(m, scenario) and (scenario, str(seed)) not in m.done]
                 if not missing:
                     continue
-                mode, effect = scenario.split(":")
-                benchlib.make_data_set(prefix, seed, mode, pc_effect=float(effect), pcs=o.pcs)
+                make_data_set(prefix, seed, scenario, o.pcs)
                 for m in missing:
-                    m.add(scenario, seed, m.measure(prefix, mode, work))
-    summarise(o.scenarios, tools)
+                    m.add(scenario, seed, m.measure(prefix, scenario.split(":")[0], work))
+    null = [s for s in o.scenarios if not s.endswith(":" + POWER)]
+    power = [s for s in o.scenarios if s.endswith(":" + POWER)]
+    if null:
+        summarise(null, tools)
+    if power:
+        print()
+        summarise(power, [m for m in tools if runs_on(m, power[0])])
 
 
 if __name__ == "__main__":
