@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iosfwd>
 #include <map>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -120,7 +121,7 @@ struct PositionState {
   std::vector<Cluster> clusters;  // ascending id
 
   // Scratch space that lives as long as the state.
-  std::vector<std::uint64_t> windowKeys;
+  std::vector<std::uint64_t> classKeys;  // the packed window of each class
   std::vector<int> classSlots;
   std::vector<char> swept;
   std::vector<int> expandedIn, classQueue;
@@ -188,7 +189,7 @@ class CDataPoints {
   bool SetPhenotype(CMyPoint& point, std::string_view field) const;
   // alleles: one per marker, as in the data file (0 missing); the first
   // haplotype sets the marker count.
-  void AddHaplotype(CMyPoint&& point, const std::vector<int>& alleles);
+  void AddHaplotype(CMyPoint&& point, std::span<const int> alleles);
   void EndHaplotypes(int markers);
   void SetIntervals(const std::vector<float>& centiMorgans);
 
@@ -206,7 +207,7 @@ class CDataPoints {
   int Allele(int h, int k) const { return markerAlleles[k][AlleleCode(h, k)]; }
   std::uint32_t AlleleCode(int h, int k) const {
     const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits;
-    const std::uint64_t word = packedAlleles[static_cast<std::size_t>(h) * packedWords + bit / 64];
+    const std::uint64_t word = packedAlleles[PackedIndex(h, bit / 64, packedWords)];
     return static_cast<std::uint32_t>((word >> (bit % 64)) & CodeMask());
   }
   void SetAllele(int h, int k, int allele);
@@ -323,8 +324,14 @@ class CDataPoints {
   // that no code straddles two words), packed haplotype by haplotype in rows
   // of packedWords words, one of them spare so that a window can be read two
   // words at a time. markerAlleles[k][code] is the allele a code stands for.
+  // The rows are stored in tiles of 64 haplotypes, word j of the tile's rows
+  // side by side: a position reads one word of every haplotype, and so walks
+  // the tiles in order instead of touching a cache line per haplotype.
   std::vector<std::uint64_t> packedAlleles;
   int codeBits = 1, packedWords = 0;
+  static std::size_t PackedIndex(std::size_t h, std::size_t word, std::size_t words) {
+    return ((h / 64) * words + word) * 64 + h % 64;
+  }
   std::vector<std::vector<int>> markerAlleles;
   std::uint64_t CodeMask() const { return (std::uint64_t{1} << codeBits) - 1; }
   // Inline: called once per allele while a data set is read.
@@ -337,7 +344,7 @@ class CDataPoints {
   std::uint32_t NewCode(int k, int allele);
   void PutCode(int h, int k, std::uint32_t code) {
     const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits;
-    std::uint64_t& word = packedAlleles[static_cast<std::size_t>(h) * packedWords + bit / 64];
+    std::uint64_t& word = packedAlleles[PackedIndex(h, bit / 64, packedWords)];
     word = (word & ~(CodeMask() << (bit % 64))) | static_cast<std::uint64_t>(code) << (bit % 64);
   }
   void WidenCodes(int bits);

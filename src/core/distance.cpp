@@ -193,13 +193,13 @@ double CDataPoints::distance_Ham_MIL_WeightedLD(int h1, int h2, int pos, int cur
 }
 
 void CDataPoints::WindowKey(int h, int first, int count, std::uint64_t* words) const {
-  const std::uint64_t* row = &packedAlleles[static_cast<std::size_t>(h) * packedWords];
   long long bit = static_cast<long long>(first) * codeBits;
   long long left = static_cast<long long>(count) * codeBits;
   for (; left > 0; left -= 64, bit += 64, words++) {
     const int shift = static_cast<int>(bit % 64);
-    std::uint64_t word = row[bit / 64] >> shift;
-    if (shift) word |= row[bit / 64 + 1] << (64 - shift);
+    const std::uint64_t* at = &packedAlleles[PackedIndex(h, bit / 64, packedWords)];
+    std::uint64_t word = at[0] >> shift;
+    if (shift) word |= at[64] << (64 - shift);  // the next word of the row, in the tile's next column
     if (left < 64) word &= (std::uint64_t{1} << left) - 1;
     *words = word;
   }
@@ -207,33 +207,39 @@ void CDataPoints::WindowKey(int h, int first, int count, std::uint64_t* words) c
 
 // Classes are formed over every marker the distance reads: the window, and the
 // centre should a caller place it outside the window. Windows compare as
-// packed keys in an open-addressing table; classes are numbered in order of
-// their first member.
+// packed keys in an open-addressing table that holds one key per class, side
+// by side, so a probe reads the few classes instead of the haplotypes; classes
+// are numbered in order of their first member.
 void CDataPoints::GroupWindowClasses(PositionState& s, const WindowWeights& w) const {
   const int n = static_cast<int>(data.size());
   const int span = static_cast<int>(w.w1.size());
   const std::size_t K = (static_cast<std::size_t>(span) * codeBits + 63) / 64;
-  s.windowKeys.resize(static_cast<std::size_t>(n) * K);
   std::size_t slots = 16;
   while (slots < 2 * static_cast<std::size_t>(n)) slots *= 2;
   s.classSlots.assign(slots, -1);
   s.windowClass.assign(n, 0);
   s.classSize.clear();
   s.classMember.clear();
+  s.classKeys.clear();
+  std::vector<std::uint64_t> key(K);
+  auto sameKey = [&key, &s, K](int c) {
+    const std::uint64_t* other = &s.classKeys[static_cast<std::size_t>(c) * K];
+    for (std::size_t k = 0; k < K; k++)
+      if (key[k] != other[k]) return false;
+    return true;
+  };
   for (int h = 0; h < n; h++) {
-    std::uint64_t* key = &s.windowKeys[h * K];
-    WindowKey(h, w.lo, span, key);
+    WindowKey(h, w.lo, span, key.data());
     std::uint64_t hash = 0x9e3779b97f4a7c15ull;
     for (std::size_t k = 0; k < K; k++) hash = (hash ^ key[k]) * 0xff51afd7ed558ccdull;
     std::size_t slot = (hash ^ (hash >> 29)) & (slots - 1);
     int c;
-    while ((c = s.classSlots[slot]) >= 0 &&
-           !std::equal(key, key + K, &s.windowKeys[static_cast<std::size_t>(s.classMember[c]) * K]))
-      slot = (slot + 1) & (slots - 1);
+    while ((c = s.classSlots[slot]) >= 0 && !sameKey(c)) slot = (slot + 1) & (slots - 1);
     if (c < 0) {
       c = s.classSlots[slot] = static_cast<int>(s.classSize.size());
       s.classSize.push_back(0);
       s.classMember.push_back(h);
+      s.classKeys.insert(s.classKeys.end(), key.begin(), key.end());
     }
     s.windowClass[h] = c;
     s.classSize[c]++;

@@ -272,7 +272,7 @@ bool CDataPoints::SetPhenotype(CMyPoint& point, std::string_view field) const {
   return true;
 }
 
-void CDataPoints::AddHaplotype(CMyPoint&& point, const std::vector<int>& alleles) {
+void CDataPoints::AddHaplotype(CMyPoint&& point, std::span<const int> alleles) {
   if (data.empty()) {
     markerAlleles.assign(alleles.size(), {});
     WidenCodes(codeBits);
@@ -283,8 +283,12 @@ void CDataPoints::AddHaplotype(CMyPoint&& point, const std::vector<int>& alleles
   const int h = static_cast<int>(data.size());
   if (q == 0) (point.affected ? nCase : nCont)++;
   data.push_back(std::move(point));
-  packedAlleles.resize(packedAlleles.size() + packedWords, 0);
-  for (std::size_t k = 0; k < alleles.size(); k++) PutCode(h, static_cast<int>(k), codes[k]);
+  if (h % 64 == 0) packedAlleles.resize(packedAlleles.size() + 64 * static_cast<std::size_t>(packedWords), 0);
+  // The new row is all zero: each code is or-ed into place.
+  for (std::size_t k = 0; k < codes.size(); k++) {
+    const std::uint64_t bit = k * codeBits;
+    packedAlleles[PackedIndex(h, bit / 64, packedWords)] |= static_cast<std::uint64_t>(codes[k]) << (bit % 64);
+  }
   num++;
   numberIndividuals++;
 }

@@ -95,14 +95,21 @@ void CDataPoints::BuildAlleleBits() {
   alleleOneBits.assign(words * dim, 0);
   caseBits.assign(words, 0);
   casesCounted = 0;
-  for (std::size_t h = 0; h < data.size(); h++) {
-    const std::uint64_t bit = std::uint64_t{1} << (h % 64);
+  for (std::size_t h = 0; h < data.size(); h++)
     if (data[h].affected == 1) {
-      caseBits[h / 64] |= bit;
+      caseBits[h / 64] |= std::uint64_t{1} << (h % 64);
       casesCounted++;
     }
-    for (int k = 0; k < dim; k++)
-      if (Allele(static_cast<int>(h), k) == 1) alleleOneBits[words * k + h / 64] |= bit;
+  // A word of carriers at a time: its 64 haplotypes' rows stay in cache
+  // while every marker is read from them.
+  for (std::size_t w = 0; w < words; w++) {
+    const int from = static_cast<int>(w * 64), to = static_cast<int>(std::min(data.size(), w * 64 + 64));
+    for (int k = 0; k < dim; k++) {
+      std::uint64_t carriers = 0;
+      for (int h = from; h < to; h++)
+        if (Allele(h, k) == 1) carriers |= std::uint64_t{1} << (h - from);
+      alleleOneBits[words * k + w] = carriers;
+    }
   }
 }
 
@@ -159,12 +166,12 @@ void CDataPoints::WidenCodes(int bits) {
   const int narrowBits = codeBits, narrowWords = packedWords;
   codeBits = bits;
   packedWords = static_cast<int>((static_cast<long long>(markers) * codeBits + 63) / 64) + 1;
-  packedAlleles.assign(static_cast<std::size_t>(rows) * packedWords, 0);
+  packedAlleles.assign(static_cast<std::size_t>(rows + 63) / 64 * 64 * packedWords, 0);
   const std::uint64_t narrowMask = (std::uint64_t{1} << narrowBits) - 1;
   for (int h = 0; h < rows; h++)
     for (int k = 0; k < markers; k++) {
       const std::uint64_t bit = static_cast<std::uint64_t>(k) * narrowBits;
-      const std::uint64_t word = narrow[static_cast<std::size_t>(h) * narrowWords + bit / 64];
+      const std::uint64_t word = narrow[PackedIndex(h, bit / 64, narrowWords)];
       PutCode(h, k, static_cast<std::uint32_t>((word >> (bit % 64)) & narrowMask));
     }
 }

@@ -1,22 +1,30 @@
 #include "data_set_builder.h"
 
+#include <algorithm>
 #include <sstream>
 
 #include "text.h"
 
 namespace {
 
-// Allele 1 is REF and allele 2 ALT, as in the converted data file.
-void AddHaplotype(CDataPoints& ds, const Conversion& conversion, std::size_t h, std::vector<int>& alleles) {
+// Allele 1 is REF and allele 2 ALT, as in the converted data file. The
+// genotypes are stored marker by marker, the data set haplotype by haplotype:
+// a block of haplotypes is turned round at a time, reading each marker's
+// bytes of the block together, instead of one byte per marker per haplotype.
+void AddHaplotypes(CDataPoints& ds, const Conversion& conversion, std::size_t from, std::size_t to) {
   const Genotypes& g = conversion.genotypes;
-  CMyPoint point;
-  point.id = static_cast<int>(h / 2 + 1);
-  if (!ds.SetPhenotype(point, conversion.phenotypes[h / 2]))
-    throw RunError("the trait " + Quoted(conversion.phenotypes[h / 2]) + " of sample " + Quoted(g.samples[h / 2]) +
-                   " is not a finite number");
-  alleles.resize(g.markers.size());
-  for (std::size_t k = 0; k < g.markers.size(); k++) alleles[k] = g.alt[k][h] ? 2 : 1;
-  ds.AddHaplotype(std::move(point), alleles);
+  const std::size_t markers = g.markers.size();
+  std::vector<int> block((to - from) * markers);
+  for (std::size_t k = 0; k < markers; k++)
+    for (std::size_t h = from; h < to; h++) block[(h - from) * markers + k] = g.alt[k][h] ? 2 : 1;
+  for (std::size_t h = from; h < to; h++) {
+    CMyPoint point;
+    point.id = static_cast<int>(h / 2 + 1);
+    if (!ds.SetPhenotype(point, conversion.phenotypes[h / 2]))
+      throw RunError("the trait " + Quoted(conversion.phenotypes[h / 2]) + " of sample " +
+                     Quoted(g.samples[h / 2]) + " is not a finite number");
+    ds.AddHaplotype(std::move(point), std::span<const int>(block.data() + (h - from) * markers, markers));
+  }
 }
 
 // The intervals in single precision from their decimal text, as the reader of
@@ -39,8 +47,8 @@ void BuildDataSet(CDataPoints& ds, const Conversion& conversion, const std::stri
   ds.q = conversion.quantitative ? 1 : 0;
   std::istringstream parameters(parameterText);
   ds.ReadParameter(parameters, source);
-  std::vector<int> alleles;
-  for (std::size_t h = 0; h < 2 * conversion.genotypes.samples.size(); h++) AddHaplotype(ds, conversion, h, alleles);
+  const std::size_t haplotypes = 2 * conversion.genotypes.samples.size(), block = 64;
+  for (std::size_t h = 0; h < haplotypes; h += block) AddHaplotypes(ds, conversion, h, std::min(h + block, haplotypes));
   ds.EndHaplotypes(static_cast<int>(conversion.genotypes.markers.size()));
   ds.SetIntervals(Intervals(conversion));
 }

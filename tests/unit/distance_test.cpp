@@ -122,4 +122,48 @@ TEST(WindowDistance, EqualsTheReferenceBitForBit) {
   }
 }
 
+// Hundreds of haplotypes and markers, so that rows span several words and
+// haplotypes several tiles of the packed store, and alleles that first appear
+// late, so that rows already stored are widened: every allele reads back as
+// written, and two haplotypes share a window class exactly when they agree
+// on every marker of the window.
+TEST(PackedAlleles, ReadBackAndGroupWindowsAcrossWordsAndTiles) {
+  for (unsigned seed = 1; seed <= 4; seed++) {
+    std::mt19937 rng(seed);
+    const int num = 100 + rng() % 150, dim = 60 + rng() % 200;
+    std::vector<std::vector<int>> alleles(num, std::vector<int>(dim));
+    std::ostringstream text;
+    text << "header\n";
+    for (int h = 0; h < num; h++) {
+      text << h << (rng() % 2 ? " a" : " c");
+      // Mostly two alleles; up to 5 after two thirds of the haplotypes; long shared stretches.
+      const int codes = h < 2 * num / 3 ? 2 : 2 + rng() % 4;
+      for (int k = 0; k < dim; k++) {
+        alleles[h][k] = h > 0 && rng() % 4 ? alleles[h - 1][k] : 1 + static_cast<int>(rng() % codes);
+        text << ' ' << alleles[h][k];
+      }
+      text << '\n';
+    }
+    std::istringstream in(text.str());
+    CDataPoints ds;
+    ds.Read(in, nullptr, 0);
+    ds.CalculateFreq();
+    for (int h = 0; h < num; h++)
+      for (int k = 0; k < dim; k++) ASSERT_EQ(ds.Allele(h, k), alleles[h][k]) << "seed " << seed;
+    PositionState s;
+    for (int trial = 0; trial < 20; trial++) {
+      ds.curdim = 1 + rng() % std::min(dim, 70);
+      s.curpos = rng() % (dim - ds.curdim + 1);
+      s.pos = s.curpos + rng() % ds.curdim;
+      ds.CalculateDist(s);
+      for (int i = 0; i < num; i++)
+        for (int j = i + 1; j < num; j++) {
+          const auto from = alleles[i].begin() + s.curpos, to = from + ds.curdim;
+          const bool same = std::equal(from, to, alleles[j].begin() + s.curpos);
+          ASSERT_EQ(s.windowClass[i] == s.windowClass[j], same) << "seed " << seed << " haplotypes " << i << ", " << j;
+        }
+    }
+  }
+}
+
 }  // namespace
