@@ -6,15 +6,27 @@
 # (--assoc mperm=100) and PLINK 2 (--glm) on the same BCF. Wall time, CPU
 # (user + sys) and peak memory from /usr/bin/time -v; the write column is the
 # time this machine takes to write and sync as many bytes as the classic
-# report, the floor of the classic command.
-#   [VELTRANE=binary] bench/biobank.sh [HAPLOTYPES...]    default: 4000 20000 40000 80000
-# Everything runs under nice, on 2 threads. The sets are rebuilt
-# deterministically (bench/make-mosaics.sh, bench/mosaic-bcf.py, bcftools).
+# report, the floor of the classic command. Then `run` in mode q (a trait
+# made from the case label and noise) and on mosaics of chr20-wide (18,788
+# markers, rare variants).
+#   [VELTRANE=binary] [SETS=folder] bench/biobank.sh [HAPLOTYPES...]
+#       default sizes: 4000 20000 40000 80000 200000 1000000
+#   CLASSIC_UPTO=N  the classic command only up to N haplotypes (default 80000:
+#                   its report is 40 KB per haplotype)
+#   QSIZES="N..."   sizes also scanned in mode q (default 200000; "" for none)
+#   WIDE=N          haplotypes of the chr20-wide mosaics (default 20000; 0: none)
+#   LIMIT=S         seconds any one command may take (default 900)
+#   SETS=folder     keeps the mosaic sets there and reuses them (a million
+#                   haplotypes take about ten minutes to make)
+# Everything runs under nice, on 2 threads. The sets are made
+# deterministically (bench/make-mosaics.sh, bench/mosaic-bcf.py), so a set
+# made once is the set made again.
 set -eu
 top=$(cd "$(dirname "$0")/.." && pwd)
 data=${DATA:-$top/../shared/data}
 sizes=("$@")
-[ ${#sizes[@]} -gt 0 ] || sizes=(4000 20000 40000 80000)
+[ ${#sizes[@]} -gt 0 ] || sizes=(4000 20000 40000 80000 200000 1000000)
+classic_upto=${CLASSIC_UPTO:-80000} qsizes=${QSIZES-200000} wide=${WIDE:-20000} limit=${LIMIT:-900}
 # VELTRANE=path runs that binary instead of a fresh release build.
 bin=${VELTRANE:-$top/build/veltrane}
 if [ -z "${VELTRANE:-}" ]; then
@@ -23,50 +35,110 @@ if [ -z "${VELTRANE:-}" ]; then
 fi
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
+sets=${SETS:-$scratch}
+mkdir -p "$sets"
 
 # Runs a command under /usr/bin/time -v and sets wall, cpu (user + sys) and peak (MB).
 measure() {
-  nice -n 10 /usr/bin/time -v -o "$scratch/time.txt" "$@" > /dev/null 2> "$scratch/stderr.txt" ||
-    { echo "failed: $*" >&2; cat "$scratch/stderr.txt" >&2; return 1; }
+  nice -n 10 /usr/bin/time -v -o "$scratch/time.txt" timeout "$limit" "$@" > /dev/null 2> "$scratch/stderr.txt" ||
+    { echo "failed or over ${limit} s: $*" >&2; cat "$scratch/stderr.txt" >&2; return 1; }
   read -r wall cpu peak < <(awk -F': ' '
     /Elapsed \(wall clock\)/ { n = split($2, t, ":"); w = 0; for (i = 1; i <= n; i++) w = w * 60 + t[i] }
     /User time/ { u = $2 } /System time/ { s = $2 } /Maximum resident/ { m = $2 }
     END { printf "%.2f %.2f+%.2f %.0f\n", w, u, s, m / 1024 }' "$scratch/time.txt")
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf (b > 0 ? "%.1fx" : "-"), a / b }'; }
+# Microseconds of wall time and kilobytes of peak memory per haplotype.
+per_haplotype() { awk -v w="$1" -v m="$2" -v n="$3" 'BEGIN { printf "%.1f us, %.1f KB", w / n * 1e6, m * 1000 / n }'; }
+load() { cut -d' ' -f1-3 /proc/loadavg; }
 
-echo "| haplotypes | run --report none: wall, CPU, peak | classic: wall, CPU, peak | output | write+sync | PLINK 1.9 mperm=100 | PLINK 2 --glm | run / PLINK 1.9 | classic / write |"
-echo "|---|---|---|---|---|---|---|---|---|"
-for n in "${sizes[@]}"; do
-  set_dir="$scratch/mosaics-$n"
-  nice -n 10 "$top/bench/make-mosaics.sh" "$data/chr20-large" "$n" "$set_dir"
-  nice -n 10 "$top/bench/mosaic-bcf.py" "$set_dir" "$data/chr20-large/markers.tsv" "$set_dir/set"
-  bcftools view --no-version -Ob -o "$set_dir/set.bcf" "$set_dir/set.vcf" && rm "$set_dir/set.vcf"
+# The mosaic set of n haplotypes of a source folder, in DIR: data.txt (kept
+# only when the classic command reads it), set.bcf and set.fam.
+mosaic_set() {
+  local source=$1 n=$2 dir=$3 keep_text=$4
+  if [ ! -e "$dir/set.bcf" ] || { [ "$keep_text" = yes ] && [ ! -e "$dir/data.txt" ]; }; then
+    nice -n 10 "$top/bench/make-mosaics.sh" "$source" "$n" "$dir"
+    nice -n 10 "$top/bench/mosaic-bcf.py" "$dir" "$source/markers.tsv" "$dir/set"
+  fi
+  [ "$keep_text" = yes ] || rm -f "$dir/data.txt"
+}
 
-  measure "$bin" run --vcf "$set_dir/set.bcf" --pheno "$set_dir/set.fam" --report none --threads 2 --quiet \
-    --out "$scratch/run"
-  run_wall=$wall run_row="$wall s, $cpu s, $peak MB"
+# A trait for mode q: the case label (0 or 1) plus noise, deterministic.
+trait_table() {
+  awk -v seed=20261208 '
+    function rnd() { seed = (seed * 1103515245 + 12345) % 2147483648; return seed / 2147483648 }
+    BEGIN { print "#IID\ttrait" }
+    { printf "%s\t%.5f\n", $2, ($6 == 2) + rnd() + rnd() + rnd() + rnd() - 2 }' "$1"
+}
+
+run_scan() {  # set_dir, extra flags...
+  local dir=$1
+  shift
+  measure "$bin" run --vcf "$dir/set.bcf" --params "$dir/params.txt" --report none --threads 2 --quiet \
+    --out "$scratch/run" "$@"
   rm -rf "$scratch/run"
+}
 
-  cd "$set_dir"
-  measure "$bin" -s data.txt params.txt intervals.txt
-  cd "$top"
-  classic_row="$wall s, $cpu s, $peak MB" classic_wall=$wall
-  bytes=$(stat -c %s "$set_dir/output")
-  rm "$set_dir/output"
-  start=$(date +%s.%N)
-  head -c "$bytes" /dev/zero | dd of="$scratch/write" bs=1M conv=fsync status=none
-  write=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
-  rm "$scratch/write"
+echo "load average before: $(load)"
+echo
+echo "| haplotypes | run --report none: wall, CPU, peak | per haplotype | classic: wall, CPU, peak | output | write+sync | PLINK 1.9 mperm=100 | PLINK 2 --glm | run / PLINK 1.9 | classic / write |"
+echo "|---|---|---|---|---|---|---|---|---|---|"
+for n in "${sizes[@]}"; do
+  set_dir="$sets/mosaics-$n"
+  classic=no
+  [ "$n" -le "$classic_upto" ] && classic=yes
+  mosaic_set "$data/chr20-large" "$n" "$set_dir" "$classic"
 
-  plink2 --bcf "$set_dir/set.bcf" --double-id --make-bed --out "$set_dir/pl" --silent > /dev/null
-  cp "$set_dir/set.fam" "$set_dir/pl.fam"
-  measure plink1.9 --bfile "$set_dir/pl" --assoc mperm=100 --allow-no-sex --out "$set_dir/a1" --silent
+  run_scan "$set_dir" --pheno "$set_dir/set.fam"
+  run_wall=$wall run_row="$wall s, $cpu s, $peak MB" run_per=$(per_haplotype "$wall" "$peak" "$n")
+
+  classic_row=- bytes=0 write=- classic_ratio=-
+  if [ "$classic" = yes ]; then
+    cd "$set_dir"
+    measure "$bin" -s data.txt params.txt intervals.txt
+    cd "$top"
+    classic_row="$wall s, $cpu s, $peak MB"
+    bytes=$(stat -c %s "$set_dir/output")
+    rm "$set_dir/output" "$set_dir/data.txt-results"
+    start=$(date +%s.%N)
+    head -c "$bytes" /dev/zero | dd of="$scratch/write" bs=1M conv=fsync status=none
+    write=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+    rm "$scratch/write"
+    classic_ratio=$(ratio "$wall" "$write")
+    write="$write s"
+  fi
+
+  plink2 --bcf "$set_dir/set.bcf" --double-id --make-bed --out "$scratch/pl" --silent > /dev/null
+  cp "$set_dir/set.fam" "$scratch/pl.fam"
+  measure plink1.9 --bfile "$scratch/pl" --assoc mperm=100 --allow-no-sex --out "$scratch/a1" --silent
   plink1_wall=$wall plink1_row="$wall s"
-  measure plink2 --bfile "$set_dir/pl" --glm allow-no-covars --out "$set_dir/a2" --silent
+  measure plink2 --bfile "$scratch/pl" --glm allow-no-covars --out "$scratch/a2" --silent
   plink2_row="$wall s"
-  printf '| %s | %s | %s | %s MB | %s s | %s | %s | %s | %s |\n' "$n" "$run_row" "$classic_row" \
-    "$((bytes / 1000000))" "$write" "$plink1_row" "$plink2_row" "$(ratio "$run_wall" "$plink1_wall")" \
-    "$(ratio "$classic_wall" "$write")"
-  rm -rf "$set_dir"
+  rm -f "$scratch"/pl.* "$scratch"/a1.* "$scratch"/a2.*
+  printf '| %s | %s | %s | %s | %s MB | %s | %s | %s | %s | %s |\n' "$n" "$run_row" "$run_per" "$classic_row" \
+    "$((bytes / 1000000))" "$write" "$plink1_row" "$plink2_row" "$(ratio "$run_wall" "$plink1_wall")" "$classic_ratio"
+  [ -n "${SETS:-}" ] || rm -rf "$set_dir"
 done
+
+if [ -n "$qsizes" ] || [ "$wide" != 0 ]; then
+  echo
+  echo "| run --report none | haplotypes x markers | wall, CPU, peak | per haplotype |"
+  echo "|---|---|---|---|"
+fi
+for n in $qsizes; do
+  set_dir="$sets/mosaics-$n"
+  mosaic_set "$data/chr20-large" "$n" "$set_dir" no
+  trait_table "$set_dir/set.fam" > "$scratch/trait.tsv"
+  run_scan "$set_dir" --pheno "$scratch/trait.tsv" --mode q
+  echo "| mode q | $n x 1,974 | $wall s, $cpu s, $peak MB | $(per_haplotype "$wall" "$peak" "$n") |"
+  [ -n "${SETS:-}" ] || rm -rf "$set_dir"
+done
+if [ "$wide" != 0 ]; then
+  set_dir="$sets/wide-$wide"
+  mosaic_set "$data/chr20-wide" "$wide" "$set_dir" no
+  run_scan "$set_dir" --pheno "$set_dir/set.fam"
+  echo "| chr20-wide mosaics | $wide x 18,788 | $wall s, $cpu s, $peak MB | $(per_haplotype "$wall" "$peak" "$wide") |"
+  [ -n "${SETS:-}" ] || rm -rf "$set_dir"
+fi
+echo
+echo "load average after: $(load)"
