@@ -5,7 +5,9 @@
 # r² around the predicted marker (a diamond), the build named; in mode q the
 # tests the summary names and not the Welch t, whose tiny groups set the axis
 # at -log10 p = 150 before; and points that cannot be seen apart drawn once, so
-# that the file stays far below the megabyte it took. Exits 77 (skipped)
+# that the file stays far below the megabyte it took. The case-control run's
+# 95% set holds the simulated causal SNP, rs57961984, in a few hundred
+# markers at most, not most of the row. Exits 77 (skipped)
 # without the package or the shared folder (SHARED, default ../shared).
 #
 #   plot_check.sh path/to/veltrane
@@ -23,6 +25,11 @@ while IFS='|' read -r mode pheno colours words absent; do
   begin_case "whole-vcf-$mode"
   "$bin" run --quiet --vcf "$debian_vcf" --pheno "$shared/data/chr20-vcf/$pheno" --mode "$mode" --permutations 20 \
     --build GRCh37 --out "$dir/run" || fail "run failed"
+  if [ "$mode" = s ]; then
+    grep -q $'\trs57961984\t' "$dir/run/credible-set.tsv" || fail "the credible set misses rs57961984"
+    [ "$(wc -l < "$dir/run/credible-set.tsv")" -le 301 ] ||
+      fail "the credible set holds $(($(wc -l < "$dir/run/credible-set.tsv") - 1)) markers"
+  fi
   svg=$dir/run/scan.svg
   [ "$(stat -c %s "$svg")" -lt 400000 ] || fail "scan.svg has $(stat -c %s "$svg") bytes"
   IFS=, read -r -a wanted <<< "$words"
