@@ -5,6 +5,7 @@
 #include <ostream>
 #include <sstream>
 
+#include "covariates.h"
 #include "genetic_map.h"
 #include "phenotypes.h"
 #include "text.h"
@@ -47,6 +48,12 @@ std::vector<long long> GeneticPositions(const ConvertOptions& options, const std
 
 std::string Plural(long count, const std::string& what) {
   return Grouped(count) + " " + what + (count == 1 ? "" : "s");
+}
+
+std::optional<Covariates> ReadCovariateFile(const ConvertOptions& options) {
+  if (options.covar.empty()) return std::nullopt;
+  std::ifstream in = OpenInputFile(options.covar, "covariate file");
+  return ReadCovariates(in, options.covar, options.covarNames);
 }
 
 // A scan compares cases with controls, or individuals of different traits.
@@ -123,24 +130,35 @@ Conversion Convert(const ConvertOptions& options) {
     ids = ReadMarkerIds(idFile, options.includeIds);
     filters.ids = &ids;
   }
+  const std::optional<Covariates> covariates = ReadCovariateFile(options);
   conversion.genotypes = ReadVcf(options.vcf, filters, [&](const std::string& sample) {
-    return phenotypes.values.count(sample) > 0;
+    if (phenotypes.values.count(sample) == 0) return false;
+    const bool complete = !covariates || covariates->values.count(sample) > 0;
+    conversion.missingCovariate += !complete;
+    return complete;
   }, options.showProgress);
   const Genotypes& genotypes = conversion.genotypes;
   if (genotypes.samples.empty())
     throw RunError(options.vcf + ": none of its " + std::to_string(genotypes.samplesInFile) +
-                   " samples has a phenotype in " + options.pheno);
+                   " samples has a phenotype in " + options.pheno +
+                   (covariates ? " and every covariate in " + options.covar : ""));
   if (genotypes.markers.empty()) throw RunError(options.vcf + ": no record is left to convert after the filters");
 
   conversion.microCm = GeneticPositions(options, genotypes.markers, conversion.positionsFrom, conversion.outsideMap);
   for (const std::string& sample : genotypes.samples) {
     conversion.phenotypes.push_back(phenotypes.values.at(sample));
     (conversion.phenotypes.back() == "a" ? conversion.cases : conversion.controls)++;
+    if (covariates) conversion.covariates.push_back(covariates->values.at(sample));
+  }
+  if (covariates) {
+    conversion.covariateNames = covariates->names;
+    conversion.covariateLabel = covariates->label;
   }
   CheckPhenotypesVary(conversion, options);
   conversion.phenotypeColumn = phenotypes.column + " of " + options.pheno;
   conversion.missingPhenotype = phenotypes.missing;
-  conversion.absentSamples = static_cast<int>(phenotypes.values.size() - genotypes.samples.size());
+  conversion.absentSamples =
+      static_cast<int>(phenotypes.values.size() - genotypes.samples.size()) - conversion.missingCovariate;
   return conversion;
 }
 
@@ -198,10 +216,12 @@ std::vector<std::string> ConversionNotes(const Conversion& conversion) {
   note(s.monomorphic, Plural(s.monomorphic, "monomorphic marker") + " (--min-mac 0 keeps them)");
   note(s.fewMinor, Plural(s.fewMinor, "record") + " below the minor-allele count (--min-mac)");
   note(s.rare, Plural(s.rare, "record") + " below the minor-allele frequency (--min-maf)");
-  const long unphenotyped = g.samplesInFile - static_cast<long>(g.samples.size());
+  const long unphenotyped = g.samplesInFile - static_cast<long>(g.samples.size()) - conversion.missingCovariate;
   note(unphenotyped, Plural(unphenotyped, "VCF sample") + " without a phenotype");
   note(conversion.missingPhenotype,
        Plural(conversion.missingPhenotype, "sample") + " of the phenotype file with a missing phenotype");
+  note(conversion.missingCovariate, Plural(conversion.missingCovariate, "sample") +
+                                        " with a missing covariate (NA, -9, empty, or no line in the covariate file)");
   note(conversion.absentSamples, Plural(conversion.absentSamples, "sample") + " with a phenotype but not in the VCF");
   return notes;
 }

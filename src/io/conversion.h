@@ -17,6 +17,9 @@ struct ConvertOptions {
   std::optional<double> cmPerMb;
   VcfFilters filters;
   bool showProgress = true;
+  // Covariates of an adjusted scan: the file (empty: none) and its columns
+  // (empty: all); samples without all of them are left out.
+  std::string covar, covarNames;
 };
 
 // The input options of convert and run.
@@ -35,6 +38,11 @@ struct Conversion {
   int absentSamples = 0;                // samples with a phenotype that the VCF lacks
   int outsideMap = 0;                   // markers beyond the genetic map's ends
   int cases = 0, controls = 0;          // individuals, in case-control mode
+  // With covariates: their names and label ("PC1-PC4"), and per kept sample its values.
+  std::vector<std::string> covariateNames;
+  std::string covariateLabel;
+  std::vector<std::vector<double>> covariates;
+  int missingCovariate = 0;  // samples with a phenotype left out for a missing covariate
 };
 
 // Reads and checks every input. Raises a RunError for a bad input.

@@ -19,16 +19,10 @@ struct Layout {
   std::size_t idColumn = 1, valueColumn = 5, fields = 6;
 };
 
-bool IsTableHeader(const Fields& fields) {
-  const std::string_view first = fields.front();
-  if (first == "#IID" || first == "IID") return true;
-  return (first == "#FID" || first == "FID") && fields.size() > 1 && fields[1] == "IID";
-}
-
 Layout TableLayout(const Fields& header, const std::string& source,
                    const std::string& phenoName) {
   Layout layout;
-  layout.idColumn = header.front() == "#IID" || header.front() == "IID" ? 0 : 1;
+  layout.idColumn = SampleIdColumn(header);
   layout.fields = header.size();
   constexpr std::array<std::string_view, 3> kNotPhenotypes = {"PAT", "MAT", "SEX"};
   for (std::size_t k = layout.idColumn + 1; k < header.size(); k++) {
@@ -70,7 +64,7 @@ Phenotypes ReadPhenotypes(std::istream& in, const std::string& sourceName, bool 
   std::optional<Layout> layout;
   ForEachRow(in, sourceName, kSeparators, [&](const Fields& fields, int lineNo) {
     if (!layout) {
-      if (IsTableHeader(fields)) {
+      if (IsSampleTableHeader(fields)) {
         layout = TableLayout(fields, sourceName, phenoName);
         phenotypes.column = "column " + Quoted(fields[layout->valueColumn]);
         return;

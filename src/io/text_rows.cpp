@@ -18,3 +18,11 @@ void ExpectFields(const Fields& fields, std::size_t expected, const std::string&
   if (fields.size() != expected)
     Reject(sourceName, line, "expected " + std::to_string(expected) + " fields, found " + std::to_string(fields.size()));
 }
+
+bool IsSampleTableHeader(const Fields& header) {
+  const std::string_view first = header.front();
+  if (first == "#IID" || first == "IID") return true;
+  return (first == "#FID" || first == "FID") && header.size() > 1 && header[1] == "IID";
+}
+
+std::size_t SampleIdColumn(const Fields& header) { return header.front() == "#IID" || header.front() == "IID" ? 0 : 1; }

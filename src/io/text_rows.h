@@ -18,3 +18,8 @@ void ForEachRow(std::istream& in, const std::string& sourceName, std::string_vie
 
 // Rejects a row without the expected number of fields.
 void ExpectFields(const Fields& fields, std::size_t expected, const std::string& sourceName, int line);
+
+// A header line of a table keyed by sample: "#IID", "IID", "#FID IID" or "FID IID" first.
+bool IsSampleTableHeader(const Fields& header);
+// The column of the sample ids under such a header: 0 after "#IID" or "IID", else 1.
+std::size_t SampleIdColumn(const Fields& header);

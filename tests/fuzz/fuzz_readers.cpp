@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "covariates.h"
 #include "dbscan.h"
 #include "fuzz_common.h"
 #include "genetic_map.h"
@@ -128,6 +129,18 @@ void ResultsFile(std::uint8_t, const std::string& path, std::string_view) {
     Require(!LocusPlotSvg(ReadLastResultsBlock(in, path), nullptr, std::nullopt).empty(), "a plot of an accepted block");
   });
 }
+// Covariate file; the setting picks the columns asked for.
+void CovariateFile(std::uint8_t setting, const std::string& path, std::string_view) {
+  static const char* const kColumns[] = {"", "PC1-PC2", "COV1,COV2", "PC2,PC1"};
+  ReadStream(path, "covariate file", [&](std::istream& in) {
+    const Covariates c = ReadCovariates(in, path, kColumns[setting % 4]);
+    Require(!c.names.empty() && !c.label.empty(), "columns chosen");
+    for (const auto& [sample, values] : c.values) {
+      Require(values.size() == c.names.size() && c.incomplete.count(sample) == 0, "one value per column");
+      for (double v : values) Require(std::isfinite(v) && v != -9, "finite values, -9 missing");
+    }
+  });
+}
 void PartFile(std::uint8_t, const std::string& path, std::string_view) {
   ReadStream(path, "part file", [&](std::istream& in) { ReadPartFile(in, path); });
 }
@@ -147,6 +160,7 @@ constexpr Reader kReaders[] = {
     {'t', "markers.tsv", MarkerTableFile},
     {'r', "data.txt-results", ResultsFile},
     {'a', "chunk.part", PartFile},
+    {'c', "covariates.txt", CovariateFile},
 };
 
 const Reader& Pick(std::uint8_t byte) {
