@@ -4,8 +4,8 @@
 #   tools/install-deps.sh tests    that, and what the test suite uses
 #   tools/install-deps.sh bench    that, and the field's tools the bench studies compare with
 set -eu
-# htslib, pkg-config and zlib build the VCF commands.
-build=(g++ cmake make libhts-dev pkg-config zlib1g-dev)
+# htslib, pkg-config and zlib build the VCF commands; Eigen the covariate model.
+build=(g++ cmake make libhts-dev pkg-config zlib1g-dev libeigen3-dev)
 # The tests render the plot with rsvg-convert (checked by python3), run the
 # workflow with Snakemake and check conversions against the VCF of shapeit4-example.
 tests=(libgtest-dev libgmock-dev libbenchmark-dev librsvg2-bin shapeit4-example python3 snakemake)

@@ -4,15 +4,18 @@
 // the summary and the plot, and every file takes its place in the output
 // folder only when all have been written.
 #include <charconv>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <sstream>
 
+#include "adjusted_scan.h"
 #include "bgzf_stream.h"
 #include "commands.h"
 #include "conversion.h"
+#include "covariate_model.h"
 #include "credible_set.h"
 #include "risk_haplotype.h"
 #include "data_set_builder.h"
@@ -169,7 +172,7 @@ struct ScanOutcome {
 // Scans every position, writing the cluster report while it goes (into a
 // file beside its final name, which the writers' commit puts in place).
 ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFolder& folder, const CommandLine& line,
-                 WholeFiles& files) {
+                 WholeFiles& files, const PositionClustered& clustered) {
   std::unique_ptr<ReplacingFile> reportFile;
   std::optional<BgzfOstream> compressed;
   std::ostream nowhere(nullptr);
@@ -188,7 +191,7 @@ ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFold
         if (reportFile) reportFile->Check();
         progress.Update(pos + 1);
       },
-      line.Threads(), &outcome.results);
+      line.Threads(), &outcome.results, clustered);
   if (compressed) compressed->Finish();
   if (reportFile) {
     reportFile->Check();
@@ -203,6 +206,9 @@ ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFold
 
 std::vector<OptionSpec> RunOptions() {
   std::vector<OptionSpec> options = ConvertOptionSpecs();
+  options.push_back({"covar", "FILE",
+                     "covariates (PLINK 2 table such as .eigenvec, or PLINK 1 covariate file): adds a scan adjusted for them"});
+  options.push_back({"covar-name", "NAMES", "the covariates, as PC1-PC4,AGE (default: every column after the ids)"});
   options.push_back({"params", "FILE", "a parameter file, instead of the parameter flags below"});
   for (const ParameterFlag& flag : kParameterFlags) options.push_back(flag.option);
   options.push_back(kPermuteOption);
@@ -217,6 +223,35 @@ std::vector<OptionSpec> RunOptions() {
   return options;
 }
 
+ConvertOptions ReadRunInputs(const CommandLine& line) {
+  ConvertOptions options = ReadConvertOptions(line);
+  options.covar = line.Value("covar");
+  options.covarNames = line.Value("covar-name");
+  if (line.Has("covar-name") && !line.Has("covar")) line.Fail("--covar-name needs --covar");
+  return options;
+}
+
+// Per kept individual: 1 for a case and 0 for a control, or the trait.
+std::vector<double> PhenotypeValues(const Conversion& conversion) {
+  std::vector<double> values;
+  for (const std::string& field : conversion.phenotypes) {
+    double value = field == "a" ? 1 : 0;
+    if (conversion.quantitative) ParseDouble(field, value);
+    values.push_back(value);
+  }
+  return values;
+}
+
+// With covariates, the headline signal is the adjusted scan's: its cluster
+// score's permutation p-value, or without replicates its smallest
+// single-marker p times the markers.
+Signal AdjustedSignal(const AdjustedScanResult& adjusted, std::size_t markers) {
+  if (adjusted.clusterP) return {*adjusted.clusterP, true};
+  if (adjusted.single.pos < 0) return {1, false};
+  const double p = std::pow(10.0, -TwoSidedMinusLog10P(adjusted.single.score));
+  return {std::min(1.0, p * static_cast<double>(markers)), false};
+}
+
 }  // namespace
 
 int RunCommand(int argc, char** argv) {
@@ -226,7 +261,7 @@ int RunCommand(int argc, char** argv) {
                    "credible-set.tsv, risk-haplotype.tsv, summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
                    RunOptions());
   if (!line.Parse(argc, argv)) return 0;
-  const ConvertOptions options = ReadConvertOptions(line);
+  const ConvertOptions options = ReadRunInputs(line);
   const std::string dir = line.Required("out");
   const Parameters parameters = ReadParameters(line);
   const ReportForm form = ReadReportForm(line);
@@ -242,22 +277,37 @@ int RunCommand(int argc, char** argv) {
   InstallInterruptCleanup();
   OutputFolder folder(dir);
   Prepare(ds);
+  std::optional<NullModel> model;
+  std::optional<AdjustedScan> adjusting;
+  if (!options.covar.empty()) {
+    const std::vector<double> phenotypes = PhenotypeValues(conversion);
+    model = FitNullModel(phenotypes, conversion.covariates, conversion.covariateNames, !options.quantitative,
+                         options.covar);
+    adjusting.emplace(*model, conversion.genotypes.alt, phenotypes, parameters.permutations);
+  }
   WholeFiles files;
-  const ScanOutcome scan = Scan(ds, form, folder, line, files);
+  const ScanOutcome scan = Scan(ds, form, folder, line, files, adjusting ? PositionClustered([&](const PositionState& s, int pos) {
+    adjusting->Score(s, pos);
+  }) : PositionClustered());
+  const std::optional<AdjustedScanResult> adjusted =
+      adjusting ? std::optional<AdjustedScanResult>(adjusting->Result()) : std::nullopt;
 
   const MarkerTable markers = MarkerTableOf(conversion);
   const std::vector<MarkerEffect> effects = MarkerEffects(conversion);
   const int individuals = static_cast<int>(conversion.genotypes.samples.size());
-  const FineMapping mapping = FineMap(
-      conversion, effects, SignalOf(scan.results, parameters.permutations, effects, ds.q, individuals), fineMap);
+  const Signal signal = adjusted ? AdjustedSignal(*adjusted, markers.size())
+                                 : SignalOf(scan.results, parameters.permutations, effects, ds.q, individuals);
+  const FineMapping mapping = FineMap(conversion, effects, signal, fineMap);
   const std::optional<RiskHaplotype> risk = FindRiskHaplotype(ds, conversion, BestMarkers(scan.results)[0].marker);
   files.Add(folder / "results", [&](std::ostream& s) { s << scan.resultsText; });
-  files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, {{"PIP", mapping.pip}}, s); });
+  std::vector<TableColumn> added = adjusted ? AdjustedScanColumns(*adjusted) : std::vector<TableColumn>();
+  added.push_back({"PIP", mapping.pip});
+  files.Add(folder / "scan.tsv", [&](std::ostream& s) { WriteScanTable(markers, scan.results, added, s); });
   files.Add(folder / "credible-set.tsv", [&](std::ostream& s) { WriteCredibleSet(conversion, mapping, s); });
   files.Add(folder / "risk-haplotype.tsv", [&](std::ostream& s) { WriteRiskHaplotype(conversion, risk, s); });
   files.Add(folder / "summary.txt", [&](std::ostream& s) {
     WriteSummary({options, conversion, markers, scan.results, parameters.text, parameters.permutations, mapping, risk,
-                  permutesIndividuals, form.FileName()}, s);
+                  permutesIndividuals, form.FileName(), adjusted ? &*adjusted : nullptr}, s);
   });
   const LocusPlotOptions plot{parameters.permutations, scan.permutationThreshold, &conversion.genotypes.alt,
                               line.Value("build"), mapping.set};

@@ -98,7 +98,7 @@ std::vector<double> GeneticDistances(const CDataPoints& ds, int from, int to) {
 // One position: cluster it, write its report block and results line, and
 // offer its scores to the tally.
 void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double geneticDistance, std::ostream& report,
-                  ResultsLine& results, ScanTally& tally) {
+                  ResultsLine& results, ScanTally& tally, const PositionClustered& clustered) {
   ClusterPosition(ds, s, pos);
   tally.positions++;
   if (!(s.epslion > 0)) tally.zeroRadius++;
@@ -124,6 +124,7 @@ void ScanPosition(const CDataPoints& ds, PositionState& s, int pos, double genet
     results << pos << zscore << ChisqMinusLog10(zscore * zscore) << singleChiSQ << singleMinusLogPvalue;
   }
   ds.ScoreReplicates(s, tally.maxima);
+  if (clustered) clustered(s, pos);
 }
 
 }  // namespace
@@ -239,7 +240,7 @@ int ScanThreads(int requested, int workItems) {
 // state of its own; the blocks are written, and their tallies merged, in
 // position order as soon as all earlier ones are done.
 ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
-                        const PositionDone& done, int threads, ResultsBlock* rows) {
+                        const PositionDone& done, int threads, ResultsBlock* rows, const PositionClustered& clustered) {
   const int count = std::max(to - from, 0);
   const int blockSize = 4;
   const int blocks = (count + blockSize - 1) / blockSize;
@@ -279,7 +280,7 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
         std::ostringstream blockReport;
         for (int pos = from + b * blockSize; pos < std::min(to, from + (b + 1) * blockSize) && !failed; pos++)
           ScanPosition(ds, state, pos, geneticDistance[pos - from], blockReport, block.results.emplace_back(),
-                       block.tally);
+                       block.tally, clustered);
         block.report = std::move(blockReport).str();
         block.finished = true;
       } catch (...) {

@@ -69,6 +69,10 @@ struct ResultsLine {
 // Called after each position, in position order, once its report block is written.
 using PositionDone = std::function<void(int pos)>;
 
+// Called on the scanning thread once a position is clustered and scored, in
+// no set order; several calls may run at once.
+using PositionClustered = std::function<void(const PositionState& s, int pos)>;
+
 // The threads a scan of workItems blocks runs on: the count asked for, else
 // OMP_NUM_THREADS when set, else every core the process may use; never more
 // than the cores or the work items. A request beyond the cores is noted on
@@ -78,9 +82,11 @@ int ScanThreads(int requested, int workItems);
 // Scans the positions from .. to-1 on ScanThreads(threads, blocks) threads, writing
 // their report blocks and results lines in position order. The output does
 // not depend on the thread count.
-// When rows is given, the results lines are also added to it as marker lines.
+// When rows is given, the results lines are also added to it as marker lines;
+// when clustered is, it sees every position's clusters.
 ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
-                        const PositionDone& done, int threads = 0, ResultsBlock* rows = nullptr);
+                        const PositionDone& done, int threads = 0, ResultsBlock* rows = nullptr,
+                        const PositionClustered& clustered = nullptr);
 
 // The first line of a results block.
 const char* ResultsHeader(bool quantitative);

@@ -43,11 +43,12 @@ std::string Stretch(const RunFacts& facts, int first, int last) {
 
 void WriteSignal(const RunFacts& facts, std::ostream& out) {
   const Signal& signal = facts.mapping.signal;
+  const char* adjusted = facts.adjusted ? "covariate-adjusted " : "";
   out << "Signal: " << (signal.Detected() ? "yes" : "none detected") << ", ";
   if (signal.permutation)
-    out << "cluster score " << PermutationText(signal.p, facts.permutations) << '\n';
+    out << adjusted << "cluster score " << PermutationText(signal.p, facts.permutations) << '\n';
   else
-    out << "smallest single-marker p times " << Grouped(static_cast<long long>(facts.markers.size()))
+    out << "smallest " << adjusted << "single-marker p times " << Grouped(static_cast<long long>(facts.markers.size()))
         << " markers = " << PValue(-std::log10(signal.p)) << " (no permutation test)\n";
 }
 
@@ -109,6 +110,30 @@ void WritePredicted(const RunFacts& facts, std::ostream& out) {
     out << "  the only marker of its cluster score " << Rounded(best.score) << '\n';
 }
 
+// The adjusted scan's best positions, and its permutation p-values on one line for scripts.
+void WriteAdjusted(const RunFacts& facts, std::ostream& out) {
+  const AdjustedScanResult& a = *facts.adjusted;
+  const Conversion& c = facts.conversion;
+  out << "\nCovariate-adjusted scan: adjusted for " << c.covariateLabel << "; "
+      << Grouped(static_cast<long long>(c.genotypes.samples.size())) << " individuals\n  null model: "
+      << (c.quantitative ? "linear" : "logistic") << " regression on an intercept and " << c.covariateNames.size()
+      << (c.covariateNames.size() == 1 ? " covariate" : " covariates") << " of " << facts.options.covar << '\n';
+  struct Statistic {
+    const char* name;
+    const BestPosition& best;
+    const std::vector<double>& z;
+    std::optional<double> permutationP;
+  };
+  for (const Statistic& s : {Statistic{"adjusted cluster Z", a.cluster, a.clusterZ, a.clusterP},
+                             Statistic{"adjusted single-marker Z", a.single, a.singleZ, a.singleP}}) {
+    if (s.best.pos < 0)
+      out << "  " << s.name << ": nothing scored\n";
+    else
+      WriteBest({s.name, s.best.pos, s.z[s.best.pos], TwoSidedMinusLog10P(s.z[s.best.pos]), s.permutationP}, facts, out);
+  }
+  if (a.clusterP) out << "Adjusted permutation p-value: cluster " << *a.clusterP << ", single-marker " << *a.singleP << '\n';
+}
+
 std::string Filters(const ConvertOptions& options) {
   std::string text;
   if (options.filters.region) text += ", --region " + options.filters.region->chrom + ":" +
@@ -142,6 +167,18 @@ void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, con
   }
 }
 
+std::vector<TableColumn> AdjustedScanColumns(const AdjustedScanResult& adjusted) {
+  auto minusLog10P = [](const std::vector<double>& z) {
+    std::vector<double> values;
+    for (double value : z) values.push_back(TwoSidedMinusLog10P(value));
+    return values;
+  };
+  return {{"AdjustedClusterZ", adjusted.clusterZ},
+          {"AdjustedClusterMinusLog10P", minusLog10P(adjusted.clusterZ)},
+          {"AdjustedSingleZ", adjusted.singleZ},
+          {"AdjustedSingleMinusLog10P", minusLog10P(adjusted.singleZ)}};
+}
+
 void WriteSummary(const RunFacts& facts, std::ostream& out) {
   const Conversion& c = facts.conversion;
   const std::size_t individuals = c.genotypes.samples.size();
@@ -155,6 +192,7 @@ void WriteSummary(const RunFacts& facts, std::ostream& out) {
   WritePredicted(facts, out);
   out << "\nBest markers\n";
   for (const BestMarker& best : BestMarkers(facts.results)) WriteBest(best, facts, out);
+  if (facts.adjusted) WriteAdjusted(facts, out);
 
   out << "\nData\n  individuals: " << Grouped(static_cast<long long>(individuals));
   if (!c.quantitative) out << " (" << Grouped(c.cases) << " cases, " << Grouped(c.controls) << " controls)";

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "adjusted_scan.h"
 #include "conversion.h"
 #include "credible_set.h"
 #include "risk_haplotype.h"
@@ -24,6 +25,9 @@ struct TableColumn {
 void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, const std::vector<TableColumn>& added,
                     std::ostream& out);
 
+// The covariate-adjusted columns of scan.tsv: each Z and its two-sided -log10 p.
+std::vector<TableColumn> AdjustedScanColumns(const AdjustedScanResult& adjusted);
+
 struct RunFacts {
   const ConvertOptions& options;
   const Conversion& conversion;
@@ -35,6 +39,7 @@ struct RunFacts {
   const std::optional<RiskHaplotype>& risk;
   bool permutesIndividuals = true;  // else the replicates shuffled single haplotypes
   const char* reportFile = "output";  // the cluster report's file; nullptr when none is written
+  const AdjustedScanResult* adjusted = nullptr;  // the covariate-adjusted scan, when there is one
 };
 
 void WriteSummary(const RunFacts& facts, std::ostream& out);

@@ -1,0 +1,145 @@
+#include "adjusted_scan.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <random>
+
+#include "chisq.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// Both haplotypes of each individual i with chosen(i).
+template <class Chosen>
+HaplotypeBits IndividualBits(int individuals, std::size_t words, Chosen chosen) {
+  HaplotypeBits bits(words, 0);
+  for (int i = 0; i < individuals; i++)
+    if (chosen(i))
+      for (int h = 2 * i; h <= 2 * i + 1; h++) bits[static_cast<std::size_t>(h) / 64] |= std::uint64_t{1} << (h % 64);
+  return bits;
+}
+
+int Common(const HaplotypeBits& a, const HaplotypeBits& b) {
+  int count = 0;
+  for (std::size_t w = 0; w < a.size(); w++) count += std::popcount(a[w] & b[w]);
+  return count;
+}
+
+// A uniform draw in [0, 1) from the top 53 bits, the same on every platform.
+double Uniform(std::mt19937_64& random) { return static_cast<double>(random() >> 11) * 0x1.0p-53; }
+
+void TakeLarger(double& maximum, double value) {
+  if (value > maximum) maximum = value;  // a value that is not a number never wins
+}
+
+}  // namespace
+
+AdjustedScan::AdjustedScan(const NullModel& model, const std::vector<std::vector<std::uint8_t>>& haplotypeAlt,
+                           const std::vector<double>& cases, int replicates)
+    : model_(model), alt_(haplotypeAlt), replicates_(std::max(replicates, 0)),
+      words_((2 * static_cast<std::size_t>(model.individuals) + 63) / 64),
+      clusterZ_(haplotypeAlt.size(), kNaN), singleZ_(haplotypeAlt.size(), kNaN),
+      clusterMaxima_(replicates_, 0.0), singleMaxima_(replicates_, 0.0) {
+  const int n = model.individuals;
+  std::mt19937_64 random(kAdjustedReplicateSeed);
+  std::vector<double> deviation(n);
+  observedShift_ = RefitShift(model, model.residual);
+  if (model.logistic) {
+    observedCases_ = IndividualBits(n, words_, [&](int i) { return cases[i] == 1; });
+    for (int b = 0; b < replicates_; b++) {
+      replicateCases_.push_back(IndividualBits(n, words_, [&](int i) {
+        const bool drawn = Uniform(random) < model.fitted[i];
+        deviation[i] = drawn - model.fitted[i];
+        return drawn;
+      }));
+      replicateShift_.push_back(RefitShift(model, deviation));
+    }
+    return;
+  }
+  const std::size_t r = static_cast<std::size_t>(replicates_);
+  replicateResiduals_.resize(static_cast<std::size_t>(n) * r);
+  std::vector<int> order(n);
+  for (std::size_t b = 0; b < r; b++) {
+    std::iota(order.begin(), order.end(), 0);
+    for (int i = n - 1; i > 0; i--) std::swap(order[i], order[random() % static_cast<std::uint64_t>(i + 1)]);
+    for (int i = 0; i < n; i++) {
+      deviation[i] = model.residual[order[i]];
+      replicateResiduals_[static_cast<std::size_t>(i) * r + b] = deviation[i];
+    }
+    replicateShift_.push_back(RefitShift(model, deviation));
+  }
+}
+
+double AdjustedScan::ObservedZ(const HaplotypeBits& members, const DosageScore& score) const {
+  if (!(score.variance > 0)) return kNaN;
+  // Counted as a replicate's is, so that a replicate equal to the data ties with it exactly.
+  const double sum = model_.logistic ? Common(members, observedCases_) - score.fittedSum : score.u;
+  return ProjectedScore(score, sum, observedShift_) / std::sqrt(score.variance);
+}
+
+void AdjustedScan::ReplicateZ(const HaplotypeBits& members, const DosageScore& score, std::vector<double>& z) const {
+  z.assign(replicates_, kNaN);
+  if (!(score.variance > 0)) return;
+  const double sd = std::sqrt(score.variance);
+  if (model_.logistic) {
+    for (int b = 0; b < replicates_; b++)
+      z[b] = ProjectedScore(score, Common(members, replicateCases_[b]) - score.fittedSum, replicateShift_[b]) / sd;
+    return;
+  }
+  std::vector<double> u(replicates_, 0.0);
+  const std::size_t r = static_cast<std::size_t>(replicates_);
+  ForEachHaplotype(members, [&](int h) {
+    const double* row = &replicateResiduals_[static_cast<std::size_t>(h / 2) * r];
+    for (std::size_t b = 0; b < r; b++) u[b] += row[b];
+  });
+  for (std::size_t b = 0; b < r; b++) z[b] = ProjectedScore(score, u[b], replicateShift_[b]) / sd;
+}
+
+void AdjustedScan::Merge(std::vector<double>& maxima, const std::vector<double>& position) {
+  for (std::size_t b = 0; b < maxima.size(); b++) TakeLarger(maxima[b], position[b]);
+}
+
+void AdjustedScan::Score(const PositionState& s, int pos) {
+  std::vector<double> clusterMaxima(replicates_, -std::numeric_limits<double>::infinity()), z;
+  double best = kNaN;
+  for (const Cluster& cluster : s.clusters) {
+    const DosageScore score = ScoreDosage(model_, cluster.members);
+    const double observed = ObservedZ(cluster.members, score);
+    if (std::isnan(best) || observed > best) best = observed;
+    ReplicateZ(cluster.members, score, z);
+    for (int b = 0; b < replicates_; b++) TakeLarger(clusterMaxima[b], z[b]);
+  }
+  HaplotypeBits carriers(words_, 0);
+  const std::vector<std::uint8_t>& alt = alt_[pos];
+  for (std::size_t h = 0; h < alt.size(); h++)
+    if (alt[h]) carriers[h / 64] |= std::uint64_t{1} << (h % 64);
+  const DosageScore single = ScoreDosage(model_, carriers);
+  ReplicateZ(carriers, single, z);
+  for (double& value : z) value = std::fabs(value);
+  // Each position is written by one thread only; the maxima are shared.
+  clusterZ_[pos] = best;
+  singleZ_[pos] = ObservedZ(carriers, single);
+  const std::lock_guard<std::mutex> hold(mergeLock_);
+  Merge(clusterMaxima_, clusterMaxima);
+  Merge(singleMaxima_, z);
+}
+
+AdjustedScanResult AdjustedScan::Result() const {
+  AdjustedScanResult result{clusterZ_, singleZ_, {}, {}, std::nullopt, std::nullopt};
+  for (std::size_t pos = 0; pos < clusterZ_.size(); pos++) {
+    result.cluster.Offer(static_cast<int>(pos), clusterZ_[pos]);
+    result.single.Offer(static_cast<int>(pos), std::fabs(singleZ_[pos]));
+  }
+  if (replicates_ > 0) {
+    auto observed = [](const BestPosition& best) { return best.pos >= 0 ? std::max(best.score, 0.0) : 0.0; };
+    result.clusterP = EmpiricalPValue(clusterMaxima_, observed(result.cluster));
+    result.singleP = EmpiricalPValue(singleMaxima_, observed(result.single));
+  }
+  return result;
+}
+
+double TwoSidedMinusLog10P(double z) { return std::isnan(z) ? kNaN : -std::log10(qChisq(z * z, 1)); }
