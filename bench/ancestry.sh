@@ -13,6 +13,7 @@ dir=$(mkdir -p "${1:-$top/bench/.cache/ancestry}" && cd "${1:-$top/bench/.cache/
 shift || true
 vcf=/usr/share/doc/shapeit4/examples/test/reference.vcf.gz
 pcs=$top/bench/.cache/reference-pca
+mkdir -p "$(dirname "$pcs")"
 if [ ! -s "$pcs.eigenvec" ]; then
   nice -n 10 plink2 --vcf "$vcf" --pca 10 --threads 1 --silent --out "$pcs" > /dev/null
   rm -f "$pcs"-temporary.*
