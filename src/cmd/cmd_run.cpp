@@ -206,9 +206,6 @@ ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFold
 
 std::vector<OptionSpec> RunOptions() {
   std::vector<OptionSpec> options = ConvertOptionSpecs();
-  options.push_back({"covar", "FILE",
-                     "covariates (PLINK 2 table such as .eigenvec, or PLINK 1 covariate file): adds a scan adjusted for them"});
-  options.push_back({"covar-name", "NAMES", "the covariates, as PC1-PC4,AGE (default: every column after the ids)"});
   options.push_back({"params", "FILE", "a parameter file, instead of the parameter flags below"});
   for (const ParameterFlag& flag : kParameterFlags) options.push_back(flag.option);
   options.push_back(kPermuteOption);
@@ -221,25 +218,6 @@ std::vector<OptionSpec> RunOptions() {
   options.push_back(kThreadsOption);
   options.push_back({"quiet", nullptr, "no progress line and no warnings"});
   return options;
-}
-
-ConvertOptions ReadRunInputs(const CommandLine& line) {
-  ConvertOptions options = ReadConvertOptions(line);
-  options.covar = line.Value("covar");
-  options.covarNames = line.Value("covar-name");
-  if (line.Has("covar-name") && !line.Has("covar")) line.Fail("--covar-name needs --covar");
-  return options;
-}
-
-// Per kept individual: 1 for a case and 0 for a control, or the trait.
-std::vector<double> PhenotypeValues(const Conversion& conversion) {
-  std::vector<double> values;
-  for (const std::string& field : conversion.phenotypes) {
-    double value = field == "a" ? 1 : 0;
-    if (conversion.quantitative) ParseDouble(field, value);
-    values.push_back(value);
-  }
-  return values;
 }
 
 // With covariates, the headline signal is the adjusted scan's: its cluster
@@ -261,7 +239,7 @@ int RunCommand(int argc, char** argv) {
                    "credible-set.tsv, risk-haplotype.tsv, summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
                    RunOptions());
   if (!line.Parse(argc, argv)) return 0;
-  const ConvertOptions options = ReadRunInputs(line);
+  const ConvertOptions options = ReadConvertOptions(line);
   const std::string dir = line.Required("out");
   const Parameters parameters = ReadParameters(line);
   const ReportForm form = ReadReportForm(line);
@@ -280,10 +258,8 @@ int RunCommand(int argc, char** argv) {
   std::optional<NullModel> model;
   std::optional<AdjustedScan> adjusting;
   if (!options.covar.empty()) {
-    const std::vector<double> phenotypes = PhenotypeValues(conversion);
-    model = FitNullModel(phenotypes, conversion.covariates, conversion.covariateNames, !options.quantitative,
-                         options.covar);
-    adjusting.emplace(*model, conversion.genotypes.alt, phenotypes, parameters.permutations);
+    model = CovariateNullModel(conversion, options);
+    adjusting.emplace(*model, conversion.genotypes.alt, PhenotypeValues(conversion), parameters.permutations);
   }
   WholeFiles files;
   const ScanOutcome scan = Scan(ds, form, folder, line, files, adjusting ? PositionClustered([&](const PositionState& s, int pos) {

@@ -1,5 +1,6 @@
 #include "conversion.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <ostream>
@@ -89,6 +90,9 @@ std::vector<OptionSpec> ConvertOptionSpecs() {
       {"min-mac", "N", "only markers whose minor allele is on at least N haplotypes (default 1: no monomorphic "
                        "markers; 0 keeps them)"},
       {"include-ids", "FILE", "only the marker IDs listed in FILE, one per line"},
+      {"covar", "FILE",
+       "covariates of a scan adjusted for them (PLINK 2 table such as .eigenvec, or PLINK 1 covariate file); people missing one are left out"},
+      {"covar-name", "NAMES", "the covariates, as PC1-PC4,AGE (default: every column after the ids)"},
   };
 }
 
@@ -114,6 +118,9 @@ ConvertOptions ReadConvertOptions(const CommandLine& line) {
   if (options.filters.minMaf < 0 || options.filters.minMaf > 0.5) line.Fail("--min-maf takes a number from 0 to 0.5");
   options.filters.minMac = line.Integer("min-mac", 1);
   if (options.filters.minMac < 0) line.Fail("--min-mac must not be negative");
+  options.covar = line.Value("covar");
+  options.covarNames = line.Value("covar-name");
+  if (line.Has("covar-name") && !line.Has("covar")) line.Fail("--covar-name needs --covar");
   options.showProgress = !line.Quiet();
   return options;
 }
@@ -162,6 +169,21 @@ Conversion Convert(const ConvertOptions& options) {
   return conversion;
 }
 
+std::vector<double> PhenotypeValues(const Conversion& conversion) {
+  std::vector<double> values;
+  for (const std::string& field : conversion.phenotypes) {
+    double value = field == "a" ? 1 : 0;
+    if (conversion.quantitative) ParseDouble(field, value);
+    values.push_back(value);
+  }
+  return values;
+}
+
+NullModel CovariateNullModel(const Conversion& conversion, const ConvertOptions& options) {
+  return FitNullModel(PhenotypeValues(conversion), conversion.covariates, conversion.covariateNames,
+                      !options.quantitative, options.covar);
+}
+
 void WriteDataFile(const Conversion& conversion, std::ostream& out) {
   const std::size_t markers = conversion.genotypes.markers.size();
   out << "ID\tStatus";
@@ -183,6 +205,21 @@ void WriteIntervals(const Conversion& conversion, std::ostream& out) {
   const std::vector<long long>& cm = conversion.microCm;
   for (std::size_t k = 1; k < cm.size(); k++) out << (k > 1 ? "\t" : "") << CentiMorgans(cm[k] - cm[k - 1]);
   out << '\n';
+}
+
+void WriteCovariateTable(const Conversion& conversion, std::ostream& out) {
+  out << "#IID";
+  for (const std::string& name : conversion.covariateNames) out << '\t' << name;
+  out << '\n';
+  char text[32];
+  for (std::size_t i = 0; i < conversion.covariates.size(); i++) {
+    out << i + 1;  // the identifier of both haplotypes in the data file
+    for (double value : conversion.covariates[i]) {
+      const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+      (out << '\t').write(text, end - text);
+    }
+    out << '\n';
+  }
 }
 
 std::string OutsideMapNote(int markers) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "covariate_model.h"
 #include "options.h"
 #include "vcf_reader.h"
 
@@ -22,7 +23,7 @@ struct ConvertOptions {
   std::string covar, covarNames;
 };
 
-// The input options of convert and run.
+// The input options of convert and run, covariates included.
 std::vector<OptionSpec> ConvertOptionSpecs();
 // Reads them from a parsed command line; a value out of range is a UsageError.
 ConvertOptions ReadConvertOptions(const CommandLine& line);
@@ -48,8 +49,20 @@ struct Conversion {
 // Reads and checks every input. Raises a RunError for a bad input.
 Conversion Convert(const ConvertOptions& options);
 
+// Per kept individual: 1 for a case and 0 for a control, or the trait.
+std::vector<double> PhenotypeValues(const Conversion& conversion);
+
+// The null model of the covariates converted; raises the RunError that names
+// the covariate file for a covariate that is constant, collinear or separates
+// cases from controls.
+NullModel CovariateNullModel(const Conversion& conversion, const ConvertOptions& options);
+
 void WriteDataFile(const Conversion& conversion, std::ostream& out);
 void WriteIntervals(const Conversion& conversion, std::ostream& out);
+// The covariates of the people kept, keyed by their identifiers in the data
+// file: a header "#IID NAME...", then one tab-separated line per person, each
+// value in the shortest decimal that reads back as the same double.
+void WriteCovariateTable(const Conversion& conversion, std::ostream& out);
 
 // A genetic position or distance in cM: "7.10763" for 7107630 millionths.
 std::string CentiMorgans(long long microCm);

@@ -2,11 +2,14 @@
 # veltrane run --covar on the bundled example: the classic files stay those of
 # the unadjusted scan of the individuals kept; PLINK 2 tables and PLINK 1
 # covariate files give the same adjusted scan; missing values leave people
-# out; bad covariates are refused with one line and nothing written.
+# out, of convert as of run; convert writes the covariates of the people it
+# keeps by their data-file identifiers; bad covariates are refused with one
+# line and nothing written, by convert as by run.
 #
 #   covar_test.sh path/to/veltrane
 source "$(dirname "$0")/lib.sh"
-inputs=(--vcf "$vcf" --genetic-map "$gmap" --region 20:2740000-2800000 --snps-only --min-maf 0.05 --permutations 30)
+markers=(--vcf "$vcf" --genetic-map "$gmap" --region 20:2740000-2800000 --snps-only --min-maf 0.05)
+inputs=("${markers[@]}" --permutations 30)
 
 # Made-up covariates that vary smoothly enough, the same with any awk.
 awk 'BEGIN { OFS = "\t"; print "#FID", "IID", "PC1", "PC2", "PC3" }
@@ -85,6 +88,19 @@ grep -q "^Covariate-adjusted scan: adjusted for PC1-PC2; 296 individuals\$" "$di
   fail "the adjusted scan does not count 296 individuals"
 grep -q "^  4 samples with a missing covariate" "$dir/run/summary.txt" || fail "Left out: $(sed -n '/^Left out/,$p' "$dir/run/summary.txt")"
 grep -q "VCF sample" "$dir/run/summary.txt" && fail "the people left out for a covariate are counted as unphenotyped"
+# convert leaves out the same people, in the same order, and counts them as run does.
+"$bin" convert "${markers[@]}" --pheno "$fam" --covar "$in/missing.eigenvec" --covar-name PC1-PC2 --out "$dir/c" \
+  2> "$dir/convert.stderr" || fail "convert failed"
+"$bin" convert --quiet "${markers[@]}" --pheno "$in/kept.fam" --out "$dir/k" || fail "convert of the kept people failed"
+for file in data.txt intervals.txt markers.tsv; do same "$dir/k.$file" "$dir/c.$file"; done
+grep -q "^veltrane: 146 markers of 296 individuals\$" "$dir/convert.stderr" || fail "convert: $(head -n 1 "$dir/convert.stderr")"
+same <(sed -n '/^Left out/,/^$/p' "$dir/run/summary.txt" | sed '1d; $d; s/^  /veltrane: left out /') \
+  <(grep "left out" "$dir/convert.stderr")
+# The table: the kept people in the VCF's order, numbered as in the data file, their values as in the file.
+zcat "$vcf" | awk 'BEGIN { FS = OFS = "\t" } NR == FNR { if (FNR > 1 && $3 != "NA" && $3 != "-9" && $4 != "") pc[$2] = $3 OFS $4; next }
+  /^#CHROM/ { print "#IID", "PC1", "PC2"; for (k = 10; k <= NF; k++) if ($k in pc) print ++n, pc[$k]; exit }' \
+  "$in/missing.eigenvec" - > "$dir/expected.covar.tsv"
+same "$dir/expected.covar.tsv" "$dir/c.covar.tsv"
 end_case
 
 # ---- refusals: one line, status 1, and no output folder ----
@@ -93,12 +109,14 @@ awk 'BEGIN { FS = OFS = "\t" } { $6 = NR == 1 ? "BATCH" : 1 } { print }' "$in/pc
 awk 'BEGIN { FS = OFS = "\t" } { $6 = NR == 1 ? "SUM" : $3 + 2 * $4 } { print }' "$in/pcs.eigenvec" > "$in/collinear.cov"
 awk 'BEGIN { FS = OFS = "\t" } { print } NR == 6 { print }' "$in/pcs.eigenvec" > "$in/twice.cov"
 awk 'BEGIN { FS = OFS = "\t" } NR == 6 { NF = 4 } { print }' "$in/pcs.eigenvec" > "$in/ragged.cov"
-run=(run --vcf "$vcf" --pheno "$fam" --genetic-map "$gmap" --region 20:2740000-2800000 --snps-only --out out)
+common=(--vcf "$vcf" --pheno "$fam" --genetic-map "$gmap" --region 20:2740000-2800000 --snps-only --out out)
 while IFS='|' read -r name message arguments; do
-  begin_case "$name"
   read -r -a args <<< "$arguments"
-  check_refusal "$message" "$bin" "${run[@]}" "${args[@]}"
-  end_case
+  for command in run convert; do
+    begin_case "$command-$name"
+    check_refusal "$message" "$bin" "$command" "${common[@]}" "${args[@]}"
+    end_case
+  done
 done << EOF2
 covar-not-a-number|text.eigenvec:4: covariate 'PC2' of sample 'HG00099' is 'EUR', not a number (a categorical covariate goes in as 0/1 indicator columns)|--covar $in/text.eigenvec
 covar-constant|constant.cov: covariate 'BATCH' is the same for all 300 individuals kept; leave it out|--covar $in/constant.cov
@@ -110,10 +128,12 @@ covar-ragged|ragged.cov:6: expected 5 fields, found 4|--covar $in/ragged.cov
 covar-missing-file|no-such.cov|--covar $in/no-such.cov
 EOF2
 
-begin_case covar-name-without-covar
-(cd "$dir" && "$bin" "${run[@]}" --covar-name PC1 > /dev/null 2> "$work/stderr")
-[ $? -eq 2 ] || fail "expected a usage error"
-grep -q -- "--covar-name needs --covar" "$work/stderr" || fail "message: $(cat "$work/stderr")"
-end_case
+for command in run convert; do
+  begin_case "$command-covar-name-without-covar"
+  (cd "$dir" && "$bin" "$command" "${common[@]}" --covar-name PC1 > /dev/null 2> "$work/stderr")
+  [ $? -eq 2 ] || fail "expected a usage error"
+  grep -q -- "--covar-name needs --covar" "$work/stderr" || fail "message: $(cat "$work/stderr")"
+  end_case
+done
 
 finish
