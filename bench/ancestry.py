@@ -16,15 +16,18 @@ region; every detection is false. Per data set, the corrected p-value of:
                            whose run takes --covar)
 
 Power, with and without --covar: data sets with a common causal SNP
-(--causal common, untyped, no ancestry effect) on a homogeneous subset, the
-individuals whose PC1 is below its median (the VCF does not say who comes from
-which population); the others' phenotypes are set missing. Only Veltrane runs
-on these; the fraction below 0.05 is then its power.
+(--causal common, untyped, no ancestry effect) on a subset, the others'
+phenotypes set missing (the VCF does not say who comes from which population):
+MODE:common keeps the individuals whose PC1 is below its median, which still
+spreads over PC2-PC4; MODE:central the half nearest the centre of PC1-PC4 (each
+PC in units of its SD), the more homogeneous. The fraction below
+0.05 is then each method's power, PLINK's with and without the PCs showing
+what the adjustment costs a regression on the same data sets.
 
     bench/ancestry.py --pcs EIGENVEC [--sets 200] [--first-seed 1] [--permutations 100]
-                      [--scenarios s:0.5 s:1 q:0.5 q:1 s:common q:common] [--dir DIR]
+                      [--scenarios s:0.5 s:1 q:0.5 q:1 s:common q:common s:central q:central] [--dir DIR]
 
-A scenario is MODE:EFFECT (a null one) or MODE:common (power). EIGENVEC is plink2 --pca's table (#IID PC1 ...) of
+A scenario is MODE:EFFECT (a null one) or MODE:common, MODE:central (power). EIGENVEC is plink2 --pca's table (#IID PC1 ...) of
 the whole VCF. Each method's p-values go to its own table in DIR (one row per
 scenario and seed) as they come, so a stopped study continues and a method
 added later runs on the data sets already done. The summary, a Markdown table,
@@ -37,11 +40,12 @@ import re
 import subprocess
 import tempfile
 
+import numpy
+
 import benchlib
 import sweep
 
-SCENARIOS = ["s:0.5", "s:1", "q:0.5", "q:1", "s:common", "q:common"]
-POWER = "common"
+SCENARIOS = ["s:0.5", "s:1", "q:0.5", "q:1", "s:common", "q:common", "s:central", "q:central"]
 COVARIATES = "PC1-PC4"
 ALPHA = 0.05
 # The summary's column of each method's p-values, by table and column.
@@ -154,40 +158,64 @@ def methods(permutations, eigenvec, covariates, with_covar):
     return found
 
 
-def keep_low_pc1(prefix, mode, pcs):
-    """Sets missing the phenotypes of the individuals whose PC1 is at or above its median."""
+def read_pcs(path, samples, count=4):
+    """PC1..PCcount by sample (rows in the order of samples) from plink2's .eigenvec."""
+    with open(path) as f:
+        rows = [line.split() for line in f if line.strip()]
+    names = [h.lstrip("#") for h in rows[0]]
+    iid, columns = names.index("IID"), [names.index("PC%d" % k) for k in range(1, count + 1)]
+    values = {r[iid]: [float(r[c]) for c in columns] for r in rows[1:]}
+    return numpy.array([values[s] for s in samples])
+
+
+def outside_low_pc1(pcs):
+    """The individuals whose PC1 is at or above its median."""
+    return pcs[:, 0] >= numpy.median(pcs[:, 0])
+
+
+def outside_centre(pcs):
+    """The half of the individuals furthest from the median of PC1-PC4, each PC in units of its SD."""
+    distance = (((pcs - numpy.median(pcs, axis=0)) / pcs.std(axis=0)) ** 2).sum(axis=1)
+    return distance >= numpy.median(distance)
+
+
+SUBSETS = {"common": (outside_low_pc1, "PC1 below its median"),
+           "central": (outside_centre, "the half nearest the centre of PC1-PC4")}
+
+
+def keep_subset(prefix, mode, eigenvec, outside):
+    """Sets missing the phenotypes of the individuals outside(PCs) picks."""
     path = benchlib.pheno_file(prefix, mode)
     with open(path) as f:
         lines = f.read().splitlines(True)
     header = lines[:1] if mode == "q" else []
     rows = [line.split() for line in lines[len(header):]]
-    pc1 = benchlib.simulate.read_pc1(pcs, [r[0] if mode == "q" else r[1] for r in rows])
-    high = pc1 >= sorted(pc1)[len(pc1) // 2]
+    drop = outside(read_pcs(eigenvec, [r[0] if mode == "q" else r[1] for r in rows]))
     with open(path, "w") as out:
         out.writelines(header)
-        for r, drop in zip(rows, high):
-            if drop:
+        for r, dropped in zip(rows, drop):
+            if dropped:
                 r[-1] = "NA" if mode == "q" else "-9"
             out.write("\t".join(r) + "\n")
 
 
+def is_power(scenario):
+    return scenario.split(":")[1] in SUBSETS
+
+
 def make_data_set(prefix, seed, scenario, pcs):
     mode, effect = scenario.split(":")
-    if effect != POWER:
+    if effect not in SUBSETS:
         benchlib.make_data_set(prefix, seed, mode, pc_effect=float(effect), pcs=pcs)
         return
-    benchlib.make_data_set(prefix, seed, mode, causal=POWER)
-    keep_low_pc1(prefix, mode, pcs)
-
-
-def runs_on(method, scenario):
-    return not scenario.endswith(":" + POWER) or method.name.startswith("veltrane")
+    benchlib.make_data_set(prefix, seed, mode, causal="common")
+    keep_subset(prefix, mode, pcs, SUBSETS[effect][0])
 
 
 def scenario_name(scenario):
     mode, effect = scenario.split(":")
-    if effect == POWER:
-        return "%s, a common causal SNP, PC1 below its median" % ("case-control" if mode == "s" else "trait")
+    if effect in SUBSETS:
+        return "%s, a common causal SNP, %s" % ("case-control" if mode == "s" else "trait", SUBSETS[effect][1])
     if mode == "s":
         return "case-control, log-odds %s per SD of PC1" % effect
     return "trait, %s SD per SD of PC1" % effect
@@ -213,8 +241,8 @@ def summarise(scenarios, tools):
         for column in columns:
             p = pvalues.get((scenario, column), [])
             cells.append("%.3f (%.3f-%.3f)" % wilson(sum(x < ALPHA for x in p), len(p)) if p else "-")
-        n = len(pvalues.get((scenario, columns[0]), []))
-        print("| %s | %d | %s |" % (scenario_name(scenario), n, " | ".join(cells)))
+        counts = sorted({len(pvalues.get((scenario, column), [])) for column in columns})
+        print("| %s | %s | %s |" % (scenario_name(scenario), "-".join(map(str, counts)), " | ".join(cells)))
 
 
 def main():
@@ -237,19 +265,19 @@ def main():
         # Scenario by scenario in turns, so that a stopped study has some of each.
         for seed in range(o.first_seed, o.first_seed + o.sets):
             for scenario in o.scenarios:
-                missing = [m for m in tools if runs_on(m, scenario) and (scenario, str(seed)) not in m.done]
+                missing = [m for m in tools if (scenario, str(seed)) not in m.done]
                 if not missing:
                     continue
                 make_data_set(prefix, seed, scenario, o.pcs)
                 for m in missing:
                     m.add(scenario, seed, m.measure(prefix, scenario.split(":")[0], work))
-    null = [s for s in o.scenarios if not s.endswith(":" + POWER)]
-    power = [s for s in o.scenarios if s.endswith(":" + POWER)]
+    null = [s for s in o.scenarios if not is_power(s)]
+    power = [s for s in o.scenarios if is_power(s)]
     if null:
         summarise(null, tools)
     if power:
         print()
-        summarise(power, [m for m in tools if runs_on(m, power[0])])
+        summarise(power, tools)
 
 
 if __name__ == "__main__":
