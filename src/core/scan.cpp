@@ -332,15 +332,20 @@ std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tal
   return out.str();
 }
 
+std::optional<double> FivePercentMaximum(const std::vector<double>& maxima) {
+  std::vector<double> scored;
+  for (double m : maxima)
+    if (!std::isnan(m)) scored.push_back(m);
+  if (scored.size() < 20) return std::nullopt;
+  const std::size_t within = scored.size() / 20;  // replicates that may lie above the threshold
+  std::nth_element(scored.begin(), scored.begin() + within, scored.end(), std::greater<>());
+  return scored[within];
+}
+
 std::optional<double> PermutationThreshold(bool quantitative, int haplotypes, const ScanTally& tally) {
-  std::vector<double> maxima;
-  for (double m : tally.maxima.cluster)
-    if (!std::isnan(m)) maxima.push_back(m);
-  if (maxima.size() < 20) return std::nullopt;
-  const std::size_t within = maxima.size() / 20;  // replicates that may lie above the threshold
-  std::nth_element(maxima.begin(), maxima.begin() + within, maxima.end(), std::greater<>());
-  const double score = maxima[within];
-  return quantitative ? StudentMinusLog10(score, haplotypes) : ChisqMinusLog10(score * score);
+  const std::optional<double> score = FivePercentMaximum(tally.maxima.cluster);
+  if (!score) return std::nullopt;
+  return quantitative ? StudentMinusLog10(*score, haplotypes) : ChisqMinusLog10(*score * *score);
 }
 
 ResultsBlock EmptyResultsBlock(bool quantitative) {

@@ -100,9 +100,13 @@ std::vector<double> SummaryValues(bool quantitative, int haplotypes, const ScanT
 // p-values when there were replicates.
 std::string SummaryLines(bool quantitative, int haplotypes, const ScanTally& tally);
 
-// -log10 p of the cluster score that 5% of the permutation replicates' maxima
-// reach or pass: a score above it has a permutation p-value under 0.05.
-// Nothing with fewer than 20 replicates.
+// The score that 5% of the replicates' maxima (NaN: none) reach or pass: a
+// score above it has a permutation p-value under 0.05. Nothing with fewer
+// than 20 replicates.
+std::optional<double> FivePercentMaximum(const std::vector<double>& maxima);
+
+// -log10 p of the cluster score at the FivePercentMaximum of the permutation
+// replicates' maxima.
 std::optional<double> PermutationThreshold(bool quantitative, int haplotypes, const ScanTally& tally);
 
 // An empty results block of the mode, with its columns, to be given to ScanPositions.

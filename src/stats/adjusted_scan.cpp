@@ -129,7 +129,7 @@ void AdjustedScan::Score(const PositionState& s, int pos) {
 }
 
 AdjustedScanResult AdjustedScan::Result() const {
-  AdjustedScanResult result{clusterZ_, singleZ_, {}, {}, std::nullopt, std::nullopt};
+  AdjustedScanResult result{clusterZ_, singleZ_, {}, {}, std::nullopt, std::nullopt, clusterMaxima_, singleMaxima_};
   for (std::size_t pos = 0; pos < clusterZ_.size(); pos++) {
     result.cluster.Offer(static_cast<int>(pos), clusterZ_[pos]);
     result.single.Offer(static_cast<int>(pos), std::fabs(singleZ_[pos]));

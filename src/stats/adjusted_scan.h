@@ -27,6 +27,8 @@ struct AdjustedScanResult {
   // Fractions of the replicates whose maximum over positions reaches the
   // observed one (the largest cluster Z, the largest |single Z|, each at least 0).
   std::optional<double> clusterP, singleP;
+  // Per replicate, its maximum over positions of each (from 0), for the plot's threshold.
+  std::vector<double> clusterMaxima, singleMaxima;
 };
 
 // -log10 of the two-sided normal p-value of a Z; not a number for one.
