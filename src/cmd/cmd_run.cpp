@@ -286,7 +286,8 @@ int RunCommand(int argc, char** argv) {
                   permutesIndividuals, form.FileName(), adjusted ? &*adjusted : nullptr}, s);
   });
   const LocusPlotOptions plot{parameters.permutations, scan.permutationThreshold, &conversion.genotypes.alt,
-                              line.Value("build"), mapping.set};
+                              line.Value("build"), mapping.set, adjusted ? &*adjusted : nullptr,
+                              conversion.covariateLabel};
   files.Add(folder / "scan.svg", [&](std::ostream& s) { s << LocusPlotSvg(scan.results, &markers, plot); });
   files.Add(folder / "params.txt", [&](std::ostream& s) { s << parameters.text; });
   files.Add(folder / "markers.tsv", [&](std::ostream& s) { WriteMarkerTable(markers, s); });

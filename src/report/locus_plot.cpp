@@ -7,6 +7,7 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "adjusted_scan.h"
 #include "chisq.h"
 #include "text.h"
 
@@ -30,6 +31,7 @@ const char* const kLeadColour = "#7b3294";
 const char* const kRateColour = "#3b8bc2";
 const char* const kGenomeWideColour = "#b22222";
 const char* const kNoLdColour = "#9a9a9a";
+const char* const kBehindColour = "#c8c8c8";  // the classic scores under adjusted ones
 // r² with the predicted marker: below 0.2, 0.2-0.4, ..., 0.8 and above.
 const char* const kLdColours[] = {"#253494", "#74a9cf", "#2ca25f", "#fc8d59", "#d7301f"};
 
@@ -159,6 +161,19 @@ std::string Text(double x, double y, const std::string& text, const char* anchor
          Escaped(text) + "</text>\n";
 }
 
+// Where a text or a line lies, roughly.
+struct Box {
+  double left, right, top, bottom;
+  bool Crosses(const Box& other) const {
+    return left < other.right && other.left < right && top < other.bottom && other.top < bottom;
+  }
+};
+
+// A line of text of the font size, anchored at its start.
+Box TextBox(double x, double baseline, std::size_t characters, double size) {
+  return {x, x + 0.55 * size * characters, baseline - 0.8 * size, baseline + 0.25 * size};
+}
+
 // Tick marks at a round step (1, 2 or 5 times a power of ten), at most nine of them.
 struct Ticks {
   double first, step;
@@ -210,9 +225,16 @@ class Scale {
         << ") rotate(-90)\" text-anchor=\"middle\" font-size=\"14\">-log10 p</text>\n</g>\n";
   }
 
-  // A horizontal line at a -log10 p, labelled at the right end.
-  void Level(std::ostream& svg, double y, const char* colour, const char* dashes, const std::string& label) const {
+  // A horizontal line at a -log10 p, labelled at the right end; given taken,
+  // the places of the line and its label join it.
+  void Level(std::ostream& svg, double y, const char* colour, const char* dashes, const std::string& label,
+             std::vector<Box>* taken) const {
     if (y > yHigh_) return;
+    if (taken) {
+      const Box text = TextBox(0, Y(y) - 4, label.size(), 11);
+      taken->push_back({kRight - 6 - text.right, kRight - 6, text.top, text.bottom});
+      taken->push_back({kLeft, kRight, Y(y) - 1, Y(y) + 1});
+    }
     svg << Line(kLeft, Y(y), kRight, Y(y), colour, (std::string(" stroke-dasharray=\"") + dashes + "\"").c_str())
         << Text(kRight - 6, Y(y) - 4, label, "end", (std::string(" font-size=\"11\" fill=\"") + colour + "\"").c_str());
   }
@@ -352,12 +374,24 @@ std::string Diamond(double x, double y) {
          "\" stroke=\"white\" stroke-width=\"1\"/>\n";
 }
 
-// A dashed line at a marker over a panel, labelled at its top, away from the nearer edge.
-void MarkMarker(std::ostream& svg, const Scale& scale, double x, const std::string& label, const char* colour, int row) {
+// A dashed line at a marker over a panel, labelled at its top, away from the
+// nearer edge; given the places of labels already drawn, the label moves down
+// rows until it is clear of them, and its place joins them.
+void MarkMarker(std::ostream& svg, const Scale& scale, double x, const std::string& label, const char* colour, int row,
+                std::vector<Box>* taken) {
   const Panel& p = scale.Area();
   const bool leftHalf = x < (kLeft + kRight) / 2;
+  double y = p.top + 32 + 14 * row;
+  if (taken) {
+    const double width = TextBox(0, 0, label.size(), 12).right, from = leftHalf ? x + 5 : x - 5 - width;
+    auto crossing = [&] {
+      return std::any_of(taken->begin(), taken->end(), [&](const Box& box) { return box.Crosses(TextBox(from, y, label.size(), 12)); });
+    };
+    while (crossing()) y += 14;
+    taken->push_back(TextBox(from, y, label.size(), 12));
+  }
   svg << Line(x, p.top, x, p.bottom, colour, " stroke-dasharray=\"6 4\" stroke-width=\"1.2\"")
-      << Text(leftHalf ? x + 5 : x - 5, p.top + 32 + 14 * row, label, leftHalf ? "start" : "end",
+      << Text(leftHalf ? x + 5 : x - 5, y, label, leftHalf ? "start" : "end",
               (std::string(" font-size=\"12\" fill=\"") + colour + "\"").c_str());
 }
 
@@ -377,6 +411,10 @@ struct Legend {
     return "<path d=\"M" + Fixed(x, 1) + ' ' + Fixed(y, 1) + "h20\" stroke=\"" + colour + "\" stroke-width=\"" + width +
            "\" stroke-dasharray=\"" + dashes + "\"/>\n";
   }
+  // A new row when the label would run past the panels' right edge.
+  void Room(const std::string& label) {
+    if (x > kLeft && x + 26 + 6.6 * label.size() > kRight) NextRow();
+  }
   void NextRow() {
     x = kLeft;
     y += 22;
@@ -393,6 +431,100 @@ std::string Subtitle(const BestMarker& best, const MarkerTable* markers, std::op
 std::string PositionTitle(const MarkerTable* markers, const std::string& build) {
   if (!markers) return "Marker (index in the results file)";
   return "Position on chromosome " + markers->front().chrom + " (Mb" + (build.empty() ? "" : ", " + build) + ")";
+}
+
+// A marker marked in a panel besides the predicted one.
+struct Mark {
+  int marker;
+  std::string label;
+  const char* colour;
+};
+
+// What one panel draws: its series, the first on top with a diamond at the
+// predicted marker; under an adjusted score, the classic one in grey.
+struct PanelContent {
+  std::string title;
+  std::vector<Series> series;
+  std::vector<double> behind;       // -log10 p per marker, or empty
+  std::optional<double> threshold;  // -log10 p that 5% of the replicates' maxima reach
+  std::vector<Mark> marks;
+};
+
+struct PlotContent {
+  PanelContent tests, cluster;
+  std::vector<BestMarker> subtitles;
+  std::string behindLabel;  // what the grey points are; empty without them
+  std::string thresholdLabel;
+};
+
+Series ClusterSeries(const ResultsBlock& results) {
+  Series cluster{"cluster score", kClusterColour, false, false, {}};
+  for (std::size_t r = 0; r < results.rows.size(); r++) cluster.y.push_back(results.Value(r, 3));
+  return cluster;
+}
+
+PlotContent ClassicContent(const ResultsBlock& results, const LocusPlotOptions& options) {
+  PlotContent content{{"Single-marker tests", SingleMarkerSeries(results, options), {}, std::nullopt, {}},
+                      {"Cluster score", {ClusterSeries(results)}, {}, options.permutationThreshold, {}},
+                      BestMarkers(results), "", "permutation 5% threshold"};
+  for (std::size_t b = 1; b < content.subtitles.size(); b++) {
+    const Series& test = content.tests.series[b - 1];
+    content.tests.marks.push_back({content.subtitles[b].marker, "best " + test.label, test.colour});
+  }
+  return content;
+}
+
+Series AdjustedSeries(const std::string& label, const char* colour, bool byLd, const std::vector<double>& z) {
+  Series series{label, colour, false, byLd, {}};
+  for (double value : z) series.y.push_back(TwoSidedMinusLog10P(value));
+  return series;
+}
+
+std::optional<double> AdjustedThreshold(const std::vector<double>& maxima) {
+  const std::optional<double> z = FivePercentMaximum(maxima);
+  return z ? std::optional<double>(TwoSidedMinusLog10P(*z)) : std::nullopt;
+}
+
+// The covariates as a panel title can hold them: a long list cut after a comma.
+std::string ShortCovariates(const std::string& covariates) {
+  const std::size_t room = 48;
+  if (covariates.size() <= room) return covariates;
+  const std::size_t comma = covariates.rfind(',', room - 4);
+  return covariates.substr(0, comma == std::string::npos ? room - 4 : comma) + ", ...";
+}
+
+// The adjusted scores in both panels, the classic first test and cluster
+// score behind them; the subtitles give the adjusted bests, then the classic one.
+PlotContent AdjustedContent(const ResultsBlock& results, const LocusPlotOptions& options) {
+  const AdjustedScanResult& adjusted = *options.adjusted;
+  const std::string adjustedFor = ", adjusted for " + ShortCovariates(options.covariates);
+  const Series classicTest = SingleMarkerSeries(results, options).front();
+  PlotContent content{
+      {"Single-marker test" + adjustedFor,
+       {AdjustedSeries("adjusted single-marker score test", kSingleColour, true, adjusted.singleZ)},
+       classicTest.y, AdjustedThreshold(adjusted.singleMaxima), {}},
+      {"Cluster score" + adjustedFor, {AdjustedSeries("adjusted cluster score", kClusterColour, false, adjusted.clusterZ)},
+       ClusterSeries(results).y, AdjustedThreshold(adjusted.clusterMaxima), {}},
+      {}, "unadjusted " + classicTest.label + " and cluster score", "permutation 5% threshold (adjusted replicates)"};
+  struct Best {
+    const char* statistic;
+    const BestPosition& best;
+    const std::vector<double>& z;
+    std::optional<double> permutationP;
+    PanelContent& panel;
+    const char* colour;
+  };
+  for (const Best& b : {Best{"adjusted cluster Z", adjusted.cluster, adjusted.clusterZ, adjusted.clusterP, content.cluster, kClusterColour},
+                        Best{"adjusted single-marker Z", adjusted.single, adjusted.singleZ, adjusted.singleP, content.tests, kSingleColour}}) {
+    if (b.best.pos < 0) continue;
+    const double z = b.z[b.best.pos];
+    content.subtitles.push_back({b.statistic, b.best.pos, z, TwoSidedMinusLog10P(z), b.permutationP});
+    b.panel.marks.push_back({b.best.pos, "best adjusted", b.colour});
+  }
+  BestMarker classic = BestMarkers(results)[0];
+  classic.statistic = "unadjusted " + classic.statistic;
+  content.subtitles.push_back(classic);
+  return content;
 }
 
 }  // namespace
@@ -417,11 +549,8 @@ std::string PermutationText(double p, std::optional<int> permutations) {
 }
 
 std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, const LocusPlotOptions& options) {
-  const std::vector<Series> tests = SingleMarkerSeries(results, options);
-  std::vector<double> cluster;
-  for (std::size_t r = 0; r < results.rows.size(); r++) cluster.push_back(results.Value(r, 3));
-  const std::vector<BestMarker> best = BestMarkers(results);
-  const int lead = best[0].marker;
+  const PlotContent content = options.adjusted ? AdjustedContent(results, options) : ClassicContent(results, options);
+  const int lead = BestMarkers(results)[0].marker;
   std::vector<double> x;
   for (std::size_t r = 0; r < results.rows.size(); r++) x.push_back(markers ? (*markers)[r].pos / 1e6 : r);
   const auto [xMin, xMax] = std::minmax_element(x.begin(), x.end());
@@ -430,19 +559,25 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   if (options.haplotypes && options.haplotypes->size() == x.size()) r2 = RSquaredWith(*options.haplotypes, lead);
 
   int clamped = 0;
-  std::vector<const std::vector<double>*> testValues;
-  for (const Series& s : tests) testValues.push_back(&s.y);
-  const Scale above(*xMin - pad, *xMax + pad, kTestsPanel, AxisTop(testValues, kGenomeWide, clamped));
-  const Scale below(*xMin - pad, *xMax + pad, kClusterPanel,
-                    AxisTop({&cluster}, std::max(kGenomeWide, options.permutationThreshold.value_or(0)), clamped));
+  auto scaleOf = [&](const PanelContent& panel, Panel area) {
+    std::vector<const std::vector<double>*> values;
+    for (const Series& s : panel.series) values.push_back(&s.y);
+    values.push_back(&panel.behind);
+    return Scale(*xMin - pad, *xMax + pad, area, AxisTop(values, std::max(kGenomeWide, panel.threshold.value_or(0)), clamped));
+  };
+  const Scale above = scaleOf(content.tests, kTestsPanel), below = scaleOf(content.cluster, kClusterPanel);
+  const std::pair<const PanelContent*, const Scale*> panels[] = {{&content.tests, &above}, {&content.cluster, &below}};
+  // Per panel, where its lines' labels and lines lie, for the marker labels
+  // to keep clear of them: in an adjusted plot only, as the classic plot
+  // keeps its layout.
+  std::vector<Box> labels[2];
+  auto labelsOf = [&](int k) { return options.adjusted ? &labels[k] : nullptr; };
 
   std::ostringstream svg;
-  svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << kHeight
-      << "\" viewBox=\"0 0 " << kWidth << ' ' << kHeight << "\" font-family=\"sans-serif\">\n"
-      << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
-      << Text(kLeft, 30, "Predicted locus: " + MarkerName(markers, lead), "start", " font-size=\"19\" fill=\"#111\"")
+  svg << Text(kLeft, 30, "Predicted locus: " + MarkerName(markers, lead), "start", " font-size=\"19\" fill=\"#111\"")
       << "<g font-size=\"13\" fill=\"#333\">\n";
-  for (std::size_t b = 0; b < best.size(); b++) svg << Text(kLeft, 52 + 17 * b, Subtitle(best[b], markers, options.permutations), "start");
+  for (std::size_t b = 0; b < content.subtitles.size(); b++)
+    svg << Text(kLeft, 52 + 17 * b, Subtitle(content.subtitles[b], markers, options.permutations), "start");
   svg << "</g>\n";
   if (!options.credibleSet.empty()) {
     const auto [first, last] = std::minmax_element(options.credibleSet.begin(), options.credibleSet.end());
@@ -450,33 +585,43 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
     svg << "<rect x=\"" << Fixed(from, 1) << "\" y=\"" << kTestsPanel.top << "\" width=\"" << Fixed(to - from, 1)
         << "\" height=\"" << kClusterPanel.bottom - kTestsPanel.top << "\" fill=\"#ffe9a8\" fill-opacity=\"0.7\"/>\n";
   }
-  above.Draw(svg, "Single-marker tests", false);
-  below.Draw(svg, "Cluster score", true);
+  for (const auto& [panel, scale] : panels) scale->Draw(svg, panel->title, scale == &below);
   svg << Text((kLeft + kRight) / 2, kClusterPanel.bottom + 42, PositionTitle(markers, options.build), "middle",
               " font-size=\"14\" fill=\"#333\"");
   const RateCurve rates = markers ? RatesOf(*markers) : RateCurve();
   if (rates.top > 0) DrawRates(svg, rates, above);
-  for (const Scale* scale : {&above, &below}) scale->Level(svg, kGenomeWide, kGenomeWideColour, "8 4", "p = 5e-8");
-  if (options.permutationThreshold)
-    below.Level(svg, *options.permutationThreshold, "#555", "2 3", "permutation 5%");
+  for (int k = 0; k < 2; k++) panels[k].second->Level(svg, kGenomeWide, kGenomeWideColour, "8 4", "p = 5e-8", labelsOf(k));
+  for (int k = 0; k < 2; k++)
+    if (panels[k].first->threshold)
+      panels[k].second->Level(svg, *panels[k].first->threshold, "#555", "2 3", "permutation 5%", labelsOf(k));
 
   Thinning thinning;
+  for (int k = 0; k < 2; k++)
+    if (!panels[k].first->behind.empty())
+      DrawPoints(svg, {"", kBehindColour, false, false, panels[k].first->behind}, x, *panels[k].second, nullptr, thinning, 8 + k);
   // The first test, coloured by r², over the others.
+  const std::vector<Series>& tests = content.tests.series;
   for (std::size_t t = tests.size(); t-- > 0;)
     DrawPoints(svg, tests[t], x, above, r2 ? &*r2 : nullptr, thinning, static_cast<int>(t));
+  const Series& cluster = content.cluster.series.front();
   svg << "<path fill=\"none\" stroke=\"" << kClusterColour << "\" stroke-opacity=\"0.5\" stroke-linejoin=\"round\" d=\""
-      << ThinnedLine(x, cluster, below) << "\"/>\n";
-  DrawPoints(svg, {"", kClusterColour, false, false, cluster}, x, below, nullptr, thinning, 7);
+      << ThinnedLine(x, cluster.y, below) << "\"/>\n";
+  DrawPoints(svg, cluster, x, below, nullptr, thinning, 7);
 
-  // The predicted marker over both panels, a diamond on its points of the
-  // first test and the cluster score; the single-marker bests in the upper panel.
-  MarkMarker(svg, above, above.X(x[lead]), "predicted", kLeadColour, 0);
-  MarkMarker(svg, below, below.X(x[lead]), "predicted", kLeadColour, 0);
-  if (!std::isnan(tests.front().y[lead])) svg << Diamond(above.X(x[lead]), above.Y(tests.front().y[lead]));
-  if (!std::isnan(cluster[lead])) svg << Diamond(below.X(x[lead]), below.Y(cluster[lead]));
-  for (std::size_t b = 1; b < best.size(); b++)
-    if (best[b].marker != lead)
-      MarkMarker(svg, above, above.X(x[best[b].marker]), "best " + tests[b - 1].label, tests[b - 1].colour, static_cast<int>(b));
+  // The predicted marker over both panels, a diamond on its points of each
+  // panel's first series; the panels' other best markers.
+  for (int k = 0; k < 2; k++)
+    MarkMarker(svg, *panels[k].second, panels[k].second->X(x[lead]), "predicted", kLeadColour, 0, labelsOf(k));
+  for (const auto& [panel, scale] : panels)
+    if (!std::isnan(panel->series.front().y[lead]))
+      svg << Diamond(scale->X(x[lead]), scale->Y(panel->series.front().y[lead]));
+  for (int k = 0; k < 2; k++)
+    for (std::size_t m = 0; m < panels[k].first->marks.size(); m++) {
+      const Mark& mark = panels[k].first->marks[m];
+      if (mark.marker != lead)
+        MarkMarker(svg, *panels[k].second, panels[k].second->X(x[mark.marker]), mark.label, mark.colour,
+                   static_cast<int>(m + 1), labelsOf(k));
+    }
 
   svg << "<g font-size=\"12\" fill=\"#333\">\n";
   Legend legend{svg, kLeft, kClusterPanel.bottom + 70};
@@ -491,15 +636,30 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   for (const Series& s : tests)
     legend.Entry(legend.Dot(s.byLd && r2 ? kNoLdColour : s.colour, s.squares),
                  s.label + (s.byLd && r2 ? " (coloured by r²; grey: no r²)" : ""));
-  legend.Entry(legend.Dot(kClusterColour), "cluster score");
+  legend.Entry(legend.Dot(kClusterColour), cluster.label);
   legend.NextRow();
-  legend.Entry(legend.Stroke(kGenomeWideColour, "8 4"), "genome-wide p = 5e-8");
-  if (options.permutationThreshold) legend.Entry(legend.Stroke("#555", "2 3"), "permutation 5% threshold");
-  if (rates.top > 0) legend.Entry(legend.Stroke(kRateColour), "recombination rate");
-  if (!options.credibleSet.empty()) legend.Entry(legend.Stroke("#ffe9a8", "none", "8"), "credible set");
+  if (!content.behindLabel.empty()) legend.Entry(legend.Dot(kBehindColour), content.behindLabel);
+  struct LineSample {
+    const char *colour, *dashes, *width;
+    std::string label;
+  };
+  std::vector<LineSample> strokes = {{kGenomeWideColour, "8 4", "1.5", "genome-wide p = 5e-8"}};
+  if (content.cluster.threshold) strokes.push_back({"#555", "2 3", "1.5", content.thresholdLabel});
+  if (rates.top > 0) strokes.push_back({kRateColour, "none", "1.5", "recombination rate"});
+  if (!options.credibleSet.empty()) strokes.push_back({"#ffe9a8", "none", "8", "credible set"});
+  for (const LineSample& s : strokes) {
+    legend.Room(s.label);
+    legend.Entry(legend.Stroke(s.colour, s.dashes, s.width), s.label);
+  }
   if (clamped > 0)
     svg << Text(kLeft, legend.y + 22, std::to_string(clamped) + (clamped == 1 ? " value" : " values") +
                                           " of p = 0 drawn at the top of an axis", "start");
   svg << "</g>\n</svg>\n";
-  return svg.str();
+  // The canvas grows when the legend takes more rows than a classic plot's.
+  const double height = std::max(kHeight, legend.y + 30);
+  std::ostringstream head;
+  head << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << kWidth << "\" height=\"" << height
+       << "\" viewBox=\"0 0 " << kWidth << ' ' << height << "\" font-family=\"sans-serif\">\n"
+       << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
+  return head.str() + svg.str();
 }

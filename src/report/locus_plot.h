@@ -10,6 +10,8 @@
 #include "marker_table.h"
 #include "results_file.h"
 
+struct AdjustedScanResult;
+
 // What a plot may know beyond the results block; each part is drawn only when given.
 struct LocusPlotOptions {
   // The replicates of the run, to tell "p < 1/R" from "no permutation test".
@@ -23,6 +25,11 @@ struct LocusPlotOptions {
   std::string build;
   // Markers (indices) of a credible set: the interval they span is shaded.
   std::vector<int> credibleSet;
+  // A scan adjusted for covariates (named for people, as "PC1-PC4"): drawn
+  // in both panels in place of the results block's scores, which stay behind
+  // in grey.
+  const AdjustedScanResult* adjusted = nullptr;
+  std::string covariates;
 };
 
 // Two panels over one position axis: above, the single-marker tests of the
@@ -31,7 +38,8 @@ struct LocusPlotOptions {
 // show the genome-wide line (p = 5e-8) and mark the predicted marker.
 // markers: where each marker of the block is (positions in Mb on the x axis,
 // rates from the cM); without them the x axis is the marker index. Points
-// that would cover one another are drawn once.
+// that would cover one another are drawn once. With an adjusted scan its
+// panels take the adjusted scores and the threshold of its own replicates.
 std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers, const LocusPlotOptions& options);
 
 // How a marker is shown: "20:2,772,495 (rs215536)", or "marker 1639" without a table.

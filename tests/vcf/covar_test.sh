@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # veltrane run --covar on the bundled example: the classic files stay those of
 # the unadjusted scan of the individuals kept; PLINK 2 tables and PLINK 1
-# covariate files give the same adjusted scan; missing values leave people
-# out, of convert as of run; convert writes the covariates of the people it
-# keeps by their data-file identifiers; bad covariates are refused with one
-# line and nothing written, by convert as by run.
+# covariate files give the same adjusted scan, and the plot shows it, named
+# so; missing values leave people out, of convert as of run; convert writes
+# the covariates of the people it keeps by their data-file identifiers; bad
+# covariates are refused with one line and nothing written, by convert as by run.
 #
 #   covar_test.sh path/to/veltrane
 source "$(dirname "$0")/lib.sh"
@@ -24,12 +24,17 @@ adjusted_columns() {  # scan.tsv
               { line = ""; for (k = 1; k <= NF; k++) if (k in keep) line = line $k "\t"; print line }' "$1"
 }
 
+# The plain runs' scan.svg as it was before the adjusted plot, which only --covar changes.
+declare -A plain_plot=([s]=e75891985340d17f5e08c7b01056231ff53ee8c1c8ef1e1a17382075ce78a516
+                       [q]=c182c0a3ba721ff963950dd5e44a8c34eca5c0670c4f7f9c0bf799a7a30de955)
+
 # ---- the classic files do not change; every format gives the same adjusted scan ----
 for mode in s q; do
   pheno=$fam
   [ "$mode" = q ] && pheno=$qt
   begin_case "plain-$mode"
   "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" --out "$dir/plain" || fail "run failed"
+  [ "$(sha256sum < "$dir/plain/scan.svg" | cut -d' ' -f1)" = "${plain_plot[$mode]}" ] || fail "scan.svg of the plain run changed"
   end_case
   begin_case "eigenvec-$mode"
   "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" --covar "$in/pcs.eigenvec" --covar-name PC1-PC2 \
@@ -48,10 +53,18 @@ for mode in s q; do
     fail "no adjusted permutation line in the summary"
   grep -q "^Signal: .*covariate-adjusted cluster score permutation p" "$dir/run/summary.txt" ||
     fail "the signal is not the adjusted one: $(grep '^Signal' "$dir/run/summary.txt")"
+  # The plot: the adjusted scores, named so, over the unadjusted ones in grey.
+  for words in ">Single-marker test, adjusted for PC1-PC2<" ">Cluster score, adjusted for PC1-PC2<" ">-log10 p<" \
+    "permutation 5% threshold (adjusted replicates)" ">unadjusted " 'stroke="#c8c8c8"'; do
+    grep -qF -- "$words" "$dir/run/scan.svg" || fail "the plot does not show '$words'"
+  done
+  grep -qF ">Single-marker tests<" "$dir/run/scan.svg" && fail "the adjusted plot is titled as the unadjusted one"
+  rsvg-convert -w 480 -o "$dir/plot.png" "$dir/run/scan.svg" 2> "$work/why" || fail "rsvg-convert: $(cat "$work/why")"
+  python3 "$(dirname "$0")/png_check.py" "$dir/plot.png" 1f5fbf 7b3294 c8c8c8 > "$work/why" 2>&1 || fail "$(cat "$work/why")"
   # Two threads, a PLINK 1 file and an #IID table: the same files.
   "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" --covar "$in/pcs.eigenvec" --covar-name PC1-PC2 \
     --threads 2 --out "$dir/threads" || fail "run on two threads failed"
-  for file in output results scan.tsv summary.txt; do same "$dir/run/$file" "$dir/threads/$file"; done
+  for file in output results scan.tsv summary.txt scan.svg; do same "$dir/run/$file" "$dir/threads/$file"; done
   "$bin" run --quiet "${inputs[@]}" --mode "$mode" --pheno "$pheno" --covar "$in/pcs.plink1" --covar-name COV1,COV2 \
     --out "$dir/plink1" || fail "run on the PLINK 1 file failed"
   same "$dir/run/scan.tsv" "$dir/plink1/scan.tsv"
