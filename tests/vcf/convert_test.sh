@@ -143,12 +143,7 @@ zcat "$gmap" | awk 'NR != 50' | sed '60s/^2/1/' > "$in/unsorted.gmap"
 zcat "$gmap" | head -n 2 > "$in/one-row.gmap"
 printf 'rs1 rs2\n' > "$in/two-ids"
 head -c 3000 "$vcf" > "$in/truncated.vcf.gz"
-while IFS='|' read -r name message arguments; do
-  begin_case "$name"
-  read -r -a args <<< "$arguments"
-  check_refusal "$message" "$bin" convert --out out "${args[@]}"
-  end_case
-done << EOF2
+refusals "$bin" convert --out out << EOF2
 unphased|20:2700547: unphased genotype 0/1 of sample 'HG00099'|--vcf $in/unphased.vcf --pheno $fam
 missing-genotype|20:2700547: missing genotype|--vcf $in/missing.vcf --pheno $fam
 haploid|20:2700547: the genotype of sample 'HG00099' is not diploid|--vcf $in/haploid.vcf --pheno $fam

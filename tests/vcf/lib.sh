@@ -27,3 +27,15 @@ rows_pass() {  # table awk-condition description
   awk -F'\t' -v what="$3" "NR > 1 && !($2) { print \"row \" NR \" is not \" what \": \" \$0; bad = 1; exit } END { exit bad }" \
     "$1" > "$work/why" || fail "$(cat "$work/why")"
 }
+
+# One case per line of standard input, name|message|arguments: the command
+# followed by the arguments must be refused with a line holding the message.
+refusals() {  # command...
+  local name message arguments args
+  while IFS='|' read -r name message arguments; do
+    begin_case "$name"
+    read -r -a args <<< "$arguments"
+    check_refusal "$message" "$@" "${args[@]}"
+    end_case
+  done
+}
