@@ -209,6 +209,9 @@ std::vector<OptionSpec> RunOptions() {
   options.push_back({"params", "FILE", "a parameter file, instead of the parameter flags below"});
   for (const ParameterFlag& flag : kParameterFlags) options.push_back(flag.option);
   options.push_back(kPermuteOption);
+  options.push_back({"within", "FILE",
+                     "a stratum per individual (FID IID STRATUM, as PLINK's --within): replicates shuffle labels only "
+                     "within a stratum"});
   options.push_back({"report", "full|clusters|none",
                      "the cluster report: in full, without member lines, or none (default full)"});
   options.push_back({"report-bgzip", nullptr, "write the report bgzip-compressed, as output.gz"});
@@ -239,7 +242,8 @@ int RunCommand(int argc, char** argv) {
                    "credible-set.tsv, risk-haplotype.tsv, summary.txt, scan.svg (the locus plot), params.txt and markers.tsv.",
                    RunOptions());
   if (!line.Parse(argc, argv)) return 0;
-  const ConvertOptions options = ReadConvertOptions(line);
+  ConvertOptions options = ReadConvertOptions(line);
+  options.within = line.Value("within");
   const std::string dir = line.Required("out");
   const Parameters parameters = ReadParameters(line);
   const ReportForm form = ReadReportForm(line);
@@ -259,7 +263,8 @@ int RunCommand(int argc, char** argv) {
   std::optional<AdjustedScan> adjusting;
   if (!options.covar.empty()) {
     model = CovariateNullModel(conversion, options);
-    adjusting.emplace(*model, conversion.genotypes.alt, PhenotypeValues(conversion), parameters.permutations);
+    adjusting.emplace(*model, conversion.genotypes.alt, PhenotypeValues(conversion), conversion.strata,
+                      parameters.permutations);
   }
   WholeFiles files;
   const ScanOutcome scan = Scan(ds, form, folder, line, files, adjusting ? PositionClustered([&](const PositionState& s, int pos) {

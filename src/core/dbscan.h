@@ -177,6 +177,9 @@ class CDataPoints {
   double aveDensity = 0.0;
   ReportDetail reportDetail = ReportDetail::kFull;
   PermutationUnit permutationUnit = PermutationUnit::kHaplotypes;
+  // Per haplotype, the stratum whose haplotypes alone its label may go to in
+  // a replicate; empty: one stratum of everyone.
+  std::vector<int> stratumOf;
 
   // Input files (input.cpp). sourceName names the file in error messages.
   void ReadParameter(std::istream& fpara, const std::string& sourceName = "parameter file");
@@ -364,13 +367,13 @@ class CDataPoints {
   std::vector<int> replicateOrder;
   std::vector<HaplotypeBits> replicateCases;
 
-  // Individuals with the same number of haplotypes, and the arrangement the
-  // last shuffle left them in: individual i carries the labels of individual
-  // arrangement[i].
-  struct IndividualsOfOneSize {
+  // The units a replicate moves (individuals, or single haplotypes) of one
+  // stratum with the same number of haplotypes, and the arrangement the last
+  // shuffle left them in: unit i carries the labels of unit arrangement[i].
+  struct ShuffleGroup {
     std::vector<std::vector<int>> haplotypes;
     std::vector<int> arrangement;
   };
-  std::vector<IndividualsOfOneSize> IndividualsBySize() const;
-  void ShuffleIndividuals(std::vector<IndividualsOfOneSize>& individuals, std::vector<int>& order);
+  std::vector<ShuffleGroup> ShuffleGroups() const;
+  void ShuffleUnits(std::vector<ShuffleGroup>& groups, std::vector<int>& order);
 };

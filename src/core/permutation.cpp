@@ -14,6 +14,11 @@
 // shuffles every group in turn, smallest first, with the same draw from
 // rand() as a shuffle of haplotypes. When every identifier is unique the two
 // shuffles are one.
+//
+// With strata, a unit (an individual, or a haplotype) is shuffled only among
+// the units of its stratum: the groups are those of one stratum and one size,
+// shuffled in turn by stratum, then size. A single stratum holds the groups
+// and order of a run without strata, so it draws the same replicates.
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -34,20 +39,26 @@ void CDataPoints::Permutation(std::vector<int>& order) {
   }
 }
 
-// Individuals in the order of their first haplotype, grouped by size, each
-// group starting unshuffled.
-std::vector<CDataPoints::IndividualsOfOneSize> CDataPoints::IndividualsBySize() const {
+// Units in the order of their first haplotype, grouped by stratum and size,
+// each group starting unshuffled.
+std::vector<CDataPoints::ShuffleGroup> CDataPoints::ShuffleGroups() const {
+  const bool individuals = permutationUnit == PermutationUnit::kIndividuals;
   std::map<int, std::vector<int>> haplotypesOf;
   std::vector<int> firstSeen;
   for (std::size_t h = 0; h < data.size(); h++) {
-    std::vector<int>& haplotypes = haplotypesOf[data[h].id];
-    if (haplotypes.empty()) firstSeen.push_back(data[h].id);
+    const int unit = individuals ? data[h].id : static_cast<int>(h);
+    std::vector<int>& haplotypes = haplotypesOf[unit];
+    if (haplotypes.empty()) firstSeen.push_back(unit);
     haplotypes.push_back(static_cast<int>(h));
   }
-  std::map<std::size_t, IndividualsOfOneSize> bySize;
-  for (int id : firstSeen) bySize[haplotypesOf[id].size()].haplotypes.push_back(std::move(haplotypesOf[id]));
-  std::vector<IndividualsOfOneSize> groups;
-  for (auto& [size, group] : bySize) {
+  std::map<std::pair<int, std::size_t>, ShuffleGroup> byStratumAndSize;
+  for (int unit : firstSeen) {
+    std::vector<int>& haplotypes = haplotypesOf[unit];
+    const int stratum = stratumOf.empty() ? 0 : stratumOf[haplotypes.front()];
+    byStratumAndSize[{stratum, haplotypes.size()}].haplotypes.push_back(std::move(haplotypes));
+  }
+  std::vector<ShuffleGroup> groups;
+  for (auto& [key, group] : byStratumAndSize) {
     group.arrangement.resize(group.haplotypes.size());
     std::iota(group.arrangement.begin(), group.arrangement.end(), 0);
     groups.push_back(std::move(group));
@@ -55,10 +66,10 @@ std::vector<CDataPoints::IndividualsOfOneSize> CDataPoints::IndividualsBySize() 
   return groups;
 }
 
-// The k-th haplotype of each individual takes the label of the k-th
-// haplotype of the individual it is arranged with.
-void CDataPoints::ShuffleIndividuals(std::vector<IndividualsOfOneSize>& individuals, std::vector<int>& order) {
-  for (IndividualsOfOneSize& group : individuals) {
+// The k-th haplotype of each unit takes the label of the k-th haplotype of
+// the unit it is arranged with.
+void CDataPoints::ShuffleUnits(std::vector<ShuffleGroup>& groups, std::vector<int>& order) {
+  for (ShuffleGroup& group : groups) {
     Permutation(group.arrangement);
     for (std::size_t i = 0; i < group.haplotypes.size(); i++) {
       const std::vector<int>& source = group.haplotypes[group.arrangement[i]];
@@ -71,12 +82,14 @@ void CDataPoints::DrawReplicates() {
   const int R = std::max(permutationTimes, 0);
   const std::size_t n = data.size();
   std::vector<int> order(identityOrder);
-  std::vector<IndividualsOfOneSize> individuals;
-  if (permutationUnit == PermutationUnit::kIndividuals) individuals = IndividualsBySize();
+  // Without strata, single haplotypes are shuffled in the order itself, as the classic run does.
+  const bool grouped = permutationUnit == PermutationUnit::kIndividuals || !stratumOf.empty();
+  std::vector<ShuffleGroup> groups;
+  if (grouped) groups = ShuffleGroups();
   replicateOrder.resize(R * n);
   for (int r = 0; r < R; r++) {
-    if (permutationUnit == PermutationUnit::kIndividuals)
-      ShuffleIndividuals(individuals, order);
+    if (grouped)
+      ShuffleUnits(groups, order);
     else
       Permutation(order);
     std::copy(order.begin(), order.end(), replicateOrder.begin() + r * n);

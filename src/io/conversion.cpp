@@ -5,10 +5,12 @@
 #include <cstdio>
 #include <ostream>
 #include <sstream>
+#include <unordered_map>
 
 #include "covariates.h"
 #include "genetic_map.h"
 #include "phenotypes.h"
+#include "strata.h"
 #include "text.h"
 
 namespace {
@@ -55,6 +57,22 @@ std::optional<Covariates> ReadCovariateFile(const ConvertOptions& options) {
   if (options.covar.empty()) return std::nullopt;
   std::ifstream in = OpenInputFile(options.covar, "covariate file");
   return ReadCovariates(in, options.covar, options.covarNames);
+}
+
+std::optional<Strata> ReadWithinFile(const ConvertOptions& options) {
+  if (options.within.empty()) return std::nullopt;
+  std::ifstream in = OpenInputFile(options.within, "within file");
+  return ReadStrata(in, options.within);
+}
+
+// Numbers the strata of the kept samples in the order they first come.
+void NumberStrata(Conversion& conversion, const Strata& strata) {
+  std::unordered_map<std::string, int> number;
+  for (const std::string& sample : conversion.genotypes.samples) {
+    const auto [at, added] = number.emplace(strata.of.at(sample), static_cast<int>(number.size()));
+    conversion.strata.push_back(at->second);
+  }
+  conversion.strataCount = static_cast<int>(number.size());
 }
 
 // A scan compares cases with controls, or individuals of different traits.
@@ -138,17 +156,21 @@ Conversion Convert(const ConvertOptions& options) {
     filters.ids = &ids;
   }
   const std::optional<Covariates> covariates = ReadCovariateFile(options);
+  const std::optional<Strata> strata = ReadWithinFile(options);
   conversion.genotypes = ReadVcf(options.vcf, filters, [&](const std::string& sample) {
     if (phenotypes.values.count(sample) == 0) return false;
     const bool complete = !covariates || covariates->values.count(sample) > 0;
     conversion.missingCovariate += !complete;
-    return complete;
+    const bool placed = !complete || !strata || strata->of.count(sample) > 0;
+    conversion.missingStratum += !placed;
+    return complete && placed;
   }, options.showProgress);
   const Genotypes& genotypes = conversion.genotypes;
   if (genotypes.samples.empty())
     throw RunError(options.vcf + ": none of its " + std::to_string(genotypes.samplesInFile) +
                    " samples has a phenotype in " + options.pheno +
-                   (covariates ? " and every covariate in " + options.covar : ""));
+                   (covariates ? " and every covariate in " + options.covar : "") +
+                   (strata ? " and a stratum in " + options.within : ""));
   if (genotypes.markers.empty()) throw RunError(options.vcf + ": no record is left to convert after the filters");
 
   conversion.microCm = GeneticPositions(options, genotypes.markers, conversion.positionsFrom, conversion.outsideMap);
@@ -161,11 +183,12 @@ Conversion Convert(const ConvertOptions& options) {
     conversion.covariateNames = covariates->names;
     conversion.covariateLabel = covariates->label;
   }
+  if (strata) NumberStrata(conversion, *strata);
   CheckPhenotypesVary(conversion, options);
   conversion.phenotypeColumn = phenotypes.column + " of " + options.pheno;
   conversion.missingPhenotype = phenotypes.missing;
-  conversion.absentSamples =
-      static_cast<int>(phenotypes.values.size() - genotypes.samples.size()) - conversion.missingCovariate;
+  conversion.absentSamples = static_cast<int>(phenotypes.values.size() - genotypes.samples.size()) -
+                             conversion.missingCovariate - conversion.missingStratum;
   return conversion;
 }
 
@@ -253,12 +276,15 @@ std::vector<std::string> ConversionNotes(const Conversion& conversion) {
   note(s.monomorphic, Plural(s.monomorphic, "monomorphic marker") + " (--min-mac 0 keeps them)");
   note(s.fewMinor, Plural(s.fewMinor, "record") + " below the minor-allele count (--min-mac)");
   note(s.rare, Plural(s.rare, "record") + " below the minor-allele frequency (--min-maf)");
-  const long unphenotyped = g.samplesInFile - static_cast<long>(g.samples.size()) - conversion.missingCovariate;
+  const long unphenotyped =
+      g.samplesInFile - static_cast<long>(g.samples.size()) - conversion.missingCovariate - conversion.missingStratum;
   note(unphenotyped, Plural(unphenotyped, "VCF sample") + " without a phenotype");
   note(conversion.missingPhenotype,
        Plural(conversion.missingPhenotype, "sample") + " of the phenotype file with a missing phenotype");
   note(conversion.missingCovariate, Plural(conversion.missingCovariate, "sample") +
                                         " with a missing covariate (NA, -9, empty, or no line in the covariate file)");
+  note(conversion.missingStratum,
+       Plural(conversion.missingStratum, "sample") + " without a stratum (NA, empty, or no line in the within file)");
   note(conversion.absentSamples, Plural(conversion.absentSamples, "sample") + " with a phenotype but not in the VCF");
   return notes;
 }

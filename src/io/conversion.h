@@ -21,6 +21,8 @@ struct ConvertOptions {
   // Covariates of an adjusted scan: the file (empty: none) and its columns
   // (empty: all); samples without all of them are left out.
   std::string covar, covarNames;
+  // Strata of the permutation replicates (empty: none); samples without one are left out.
+  std::string within;
 };
 
 // The input options of convert and run, covariates included.
@@ -44,6 +46,11 @@ struct Conversion {
   std::string covariateLabel;
   std::vector<std::vector<double>> covariates;
   int missingCovariate = 0;  // samples with a phenotype left out for a missing covariate
+  // With a within file: per kept sample its stratum, numbered from 0 in the
+  // order of their first kept sample, and the number of strata.
+  std::vector<int> strata;
+  int strataCount = 0;
+  int missingStratum = 0;  // samples with a phenotype and covariates left out for want of a stratum
 };
 
 // Reads and checks every input. Raises a RunError for a bad input.

@@ -50,5 +50,6 @@ void BuildDataSet(CDataPoints& ds, const Conversion& conversion, const std::stri
   const std::size_t haplotypes = 2 * conversion.genotypes.samples.size(), block = 64;
   for (std::size_t h = 0; h < haplotypes; h += block) AddHaplotypes(ds, conversion, h, std::min(h + block, haplotypes));
   ds.EndHaplotypes(static_cast<int>(conversion.genotypes.markers.size()));
+  for (int stratum : conversion.strata) ds.stratumOf.insert(ds.stratumOf.end(), 2, stratum);
   ds.SetIntervals(Intervals(conversion));
 }

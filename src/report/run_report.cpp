@@ -118,6 +118,9 @@ void WriteAdjusted(const RunFacts& facts, std::ostream& out) {
       << Grouped(static_cast<long long>(c.genotypes.samples.size())) << " individuals\n  null model: "
       << (c.quantitative ? "linear" : "logistic") << " regression on an intercept and " << c.covariateNames.size()
       << (c.covariateNames.size() == 1 ? " covariate" : " covariates") << " of " << facts.options.covar << '\n';
+  if (c.strataCount > 0)
+    out << (c.quantitative ? "  replicates: residuals permuted within the strata\n"
+                           : "  replicates: case labels drawn from the fitted probabilities, which the strata do not restrict\n");
   struct Statistic {
     const char* name;
     const BestPosition& best;
@@ -205,7 +208,11 @@ void WriteSummary(const RunFacts& facts, std::ostream& out) {
   for (std::size_t end; (end = facts.parameters.find('\n', at)) != std::string::npos; at = end + 1)
     out << "  " << facts.parameters.substr(at, end - at) << '\n';
   if (at < facts.parameters.size()) out << "  " << facts.parameters.substr(at) << '\n';
-  out << "  shuffled: " << (facts.permutesIndividuals ? "individuals, both haplotypes together" : "single haplotypes") << '\n';
+  out << "  shuffled: " << (facts.permutesIndividuals ? "individuals, both haplotypes together" : "single haplotypes");
+  if (c.strataCount > 0)
+    out << ", within " << (c.strataCount == 1 ? "one stratum" : "the " + Grouped(c.strataCount) + " strata") << " of "
+        << facts.options.within;
+  out << '\n';
 
   out << "\nLeft out\n";
   const std::vector<std::string> notes = ConversionNotes(c);

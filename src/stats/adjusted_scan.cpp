@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <limits>
-#include <numeric>
 #include <random>
 
 #include "chisq.h"
@@ -32,6 +31,13 @@ int Common(const HaplotypeBits& a, const HaplotypeBits& b) {
 // A uniform draw in [0, 1) from the top 53 bits, the same on every platform.
 double Uniform(std::mt19937_64& random) { return static_cast<double>(random() >> 11) * 0x1.0p-53; }
 
+// The individuals of each stratum, ascending; everyone when there are no strata.
+std::vector<std::vector<int>> IndividualsByStratum(int individuals, const std::vector<int>& strata) {
+  std::vector<std::vector<int>> members(strata.empty() ? 1 : *std::max_element(strata.begin(), strata.end()) + 1);
+  for (int i = 0; i < individuals; i++) members[strata.empty() ? 0 : strata[i]].push_back(i);
+  return members;
+}
+
 void TakeLarger(double& maximum, double value) {
   if (value > maximum) maximum = value;  // a value that is not a number never wins
 }
@@ -39,7 +45,7 @@ void TakeLarger(double& maximum, double value) {
 }  // namespace
 
 AdjustedScan::AdjustedScan(const NullModel& model, const std::vector<std::vector<std::uint8_t>>& haplotypeAlt,
-                           const std::vector<double>& cases, int replicates)
+                           const std::vector<double>& cases, const std::vector<int>& strata, int replicates)
     : model_(model), alt_(haplotypeAlt), replicates_(std::max(replicates, 0)),
       words_((2 * static_cast<std::size_t>(model.individuals) + 63) / 64),
       clusterZ_(haplotypeAlt.size(), kNaN), singleZ_(haplotypeAlt.size(), kNaN),
@@ -62,10 +68,16 @@ AdjustedScan::AdjustedScan(const NullModel& model, const std::vector<std::vector
   }
   const std::size_t r = static_cast<std::size_t>(replicates_);
   replicateResiduals_.resize(static_cast<std::size_t>(n) * r);
-  std::vector<int> order(n);
+  // Individual i takes the residual of order[i], someone of its stratum.
+  const std::vector<std::vector<int>> byStratum = IndividualsByStratum(n, strata);
+  std::vector<int> order(n), shuffled;
   for (std::size_t b = 0; b < r; b++) {
-    std::iota(order.begin(), order.end(), 0);
-    for (int i = n - 1; i > 0; i--) std::swap(order[i], order[random() % static_cast<std::uint64_t>(i + 1)]);
+    for (const std::vector<int>& members : byStratum) {
+      shuffled = members;
+      for (int i = static_cast<int>(shuffled.size()) - 1; i > 0; i--)
+        std::swap(shuffled[i], shuffled[random() % static_cast<std::uint64_t>(i + 1)]);
+      for (std::size_t k = 0; k < members.size(); k++) order[members[k]] = shuffled[k];
+    }
     for (int i = 0; i < n; i++) {
       deviation[i] = model.residual[order[i]];
       replicateResiduals_[static_cast<std::size_t>(i) * r + b] = deviation[i];

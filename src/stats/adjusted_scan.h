@@ -37,10 +37,11 @@ double TwoSidedMinusLog10P(double z);
 class AdjustedScan {
  public:
   // haplotypeAlt: per marker, per haplotype 1 for ALT; cases: per individual
-  // 1 for a case (case-control only). Replicates: mode s, case labels drawn
-  // from the fitted probabilities; mode q, residuals permuted among individuals.
+  // 1 for a case (case-control only); strata: per individual its stratum
+  // (empty: one). Replicates: mode s, case labels drawn from the fitted
+  // probabilities; mode q, residuals permuted among the individuals of a stratum.
   AdjustedScan(const NullModel& model, const std::vector<std::vector<std::uint8_t>>& haplotypeAlt,
-               const std::vector<double>& cases, int replicates);
+               const std::vector<double>& cases, const std::vector<int>& strata, int replicates);
   // Scores one clustered position. Safe to call from several threads at once,
   // each position once.
   void Score(const PositionState& s, int pos);

@@ -19,6 +19,7 @@
 #include "part_file.h"
 #include "phenotypes.h"
 #include "results_file.h"
+#include "strata.h"
 #include "vcf_reader.h"
 
 namespace {
@@ -126,7 +127,7 @@ void MarkerTableFile(std::uint8_t, const std::string& path, std::string_view) {
 }
 void ResultsFile(std::uint8_t, const std::string& path, std::string_view) {
   ReadStream(path, "results file", [&](std::istream& in) {
-    Require(!LocusPlotSvg(ReadLastResultsBlock(in, path), nullptr, std::nullopt).empty(), "a plot of an accepted block");
+    Require(!LocusPlotSvg(ReadLastResultsBlock(in, path), nullptr, LocusPlotOptions{}).empty(), "a plot of an accepted block");
   });
 }
 // Covariate file; the setting picks the columns asked for.
@@ -139,6 +140,12 @@ void CovariateFile(std::uint8_t setting, const std::string& path, std::string_vi
       Require(values.size() == c.names.size() && c.incomplete.count(sample) == 0, "one value per column");
       for (double v : values) Require(std::isfinite(v) && v != -9, "finite values, -9 missing");
     }
+  });
+}
+void WithinFile(std::uint8_t, const std::string& path, std::string_view) {
+  ReadStream(path, "within file", [&](std::istream& in) {
+    for (const auto& [sample, stratum] : ReadStrata(in, path).of)
+      Require(!sample.empty() && !stratum.empty() && stratum != "NA", "a named stratum per sample placed");
   });
 }
 void PartFile(std::uint8_t, const std::string& path, std::string_view) {
@@ -161,6 +168,7 @@ constexpr Reader kReaders[] = {
     {'r', "data.txt-results", ResultsFile},
     {'a', "chunk.part", PartFile},
     {'c', "covariates.txt", CovariateFile},
+    {'w', "within.txt", WithinFile},
 };
 
 const Reader& Pick(std::uint8_t byte) {
