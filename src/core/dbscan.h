@@ -301,8 +301,9 @@ class CDataPoints {
                                   int* bestIndex) const;
   double TraitPositionScore(const PositionState& s, const int* order, std::ostream* report, int* bestOrdinal) const;
   void WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const;
-  // One member line of the cluster report: the alleles of markers start .. start+len-1.
-  void WriteMember(std::ostream& fout, int h, int start, int len, bool core) const;
+  // Puts one member line of the cluster report at `at` (the alleles of markers
+  // start .. start+len-1) and returns its end.
+  char* PutMember(char* at, int h, int start, int len, bool core) const;
   // Haplotypes carrying allele 1 at a marker and the others, ascending: the
   // groups of the single-marker trait tests, the same for every replicate.
   struct AlleleGroups {

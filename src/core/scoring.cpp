@@ -5,6 +5,7 @@
 #include <string>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <numeric>
 #include <ostream>
 
@@ -44,26 +45,57 @@ int TruncatedDegrees(double dof) {
   return static_cast<int>(dof);
 }
 
-}  // namespace
+char* PutInt(char* at, int value) { return std::to_chars(at, at + 11, value).ptr; }
 
-void CDataPoints::WriteMember(std::ostream& fout, int h, int start, int len, bool core) const {
-  const CMyPoint& point = data[h];
-  fout << point.id << '\t' << point.affected << '\t' << point.traitvalue << '(' << core << "):\t";
-  // The alleles, the bulk of a large report, formatted in one buffer.
-  std::string alleles;
-  char digits[16];
-  for (int i = 0; i < len; i++) {
-    alleles.append(digits, std::to_chars(digits, digits + sizeof digits, Allele(h, start + i)).ptr);
-    alleles += '\t';
-  }
-  alleles += '\n';
-  fout << alleles;
+// As a stream with its default flags writes a double: %g, six digits.
+char* PutStreamDouble(char* at, double value) {
+  return std::to_chars(at, at + 32, value, std::chars_format::general, 6).ptr;
 }
 
+// The most bytes a member line of len alleles takes: three numbers, "(1):",
+// and an int and a tab per allele.
+std::size_t MemberLineBound(int len) { return 96 + 12 * static_cast<std::size_t>(len); }
+
+}  // namespace
+
+char* CDataPoints::PutMember(char* at, int h, int start, int len, bool core) const {
+  const CMyPoint& point = data[h];
+  at = PutInt(at, point.id);
+  *at++ = '\t';
+  at = PutInt(at, point.affected);
+  *at++ = '\t';
+  at = PutStreamDouble(at, point.traitvalue);
+  for (char c : {'(', core ? '1' : '0', ')', ':', '\t'}) *at++ = c;
+  for (int i = 0; i < len; i++) {
+    const int allele = Allele(h, start + i);
+    if (allele >= 0 && allele <= 9)
+      *at++ = static_cast<char>('0' + allele);
+    else
+      at = PutInt(at, allele);
+    *at++ = '\t';
+  }
+  *at++ = '\n';
+  return at;
+}
+
+// The member lines, the bulk of a large report, are formatted into a buffer
+// and written a chunk at a time: through the stream one field at a time they
+// took half of the classic command's time.
 void CDataPoints::WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const {
   report << "Cluster number " << cluster.id << "\n";
   if (reportDetail == ReportDetail::kClusters) return;
-  ForEachHaplotype(cluster.members, [&](int m) { WriteMember(report, m, s.curpos, curdim, s.core[m]); });
+  const std::size_t line = MemberLineBound(curdim), size = std::max<std::size_t>(1 << 16, 2 * line);
+  const std::unique_ptr<char[]> buffer(new char[size]);
+  char* at = buffer.get();
+  auto flush = [&] {
+    report.write(buffer.get(), at - buffer.get());
+    at = buffer.get();
+  };
+  ForEachHaplotype(cluster.members, [&](int m) {
+    if (static_cast<std::size_t>(at - buffer.get()) + line > size) flush();
+    at = PutMember(at, m, s.curpos, curdim, s.core[m]);
+  });
+  flush();
 }
 
 static int CommonCount(const HaplotypeBits& a, const HaplotypeBits& b) {
