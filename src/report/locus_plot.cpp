@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <unordered_set>
@@ -411,9 +412,10 @@ struct Legend {
     return "<path d=\"M" + Fixed(x, 1) + ' ' + Fixed(y, 1) + "h20\" stroke=\"" + colour + "\" stroke-width=\"" + width +
            "\" stroke-dasharray=\"" + dashes + "\"/>\n";
   }
-  // A new row when the label would run past the panels' right edge.
+  // A new row when the label would run past the panels' right edge (the
+  // text is narrower than the room an entry takes).
   void Room(const std::string& label) {
-    if (x > kLeft && x + 26 + 6.6 * label.size() > kRight) NextRow();
+    if (x > kLeft && x + 26 + 6.0 * label.size() > kRight) NextRow();
   }
   void NextRow() {
     x = kLeft;
@@ -455,6 +457,7 @@ struct PlotContent {
   std::vector<BestMarker> subtitles;
   std::string behindLabel;  // what the grey points are; empty without them
   std::string thresholdLabel;
+  std::string leadNote;     // after "predicted": which scan predicts it, when the plot shows another
 };
 
 Series ClusterSeries(const ResultsBlock& results) {
@@ -466,7 +469,7 @@ Series ClusterSeries(const ResultsBlock& results) {
 PlotContent ClassicContent(const ResultsBlock& results, const LocusPlotOptions& options) {
   PlotContent content{{"Single-marker tests", SingleMarkerSeries(results, options), {}, std::nullopt, {}},
                       {"Cluster score", {ClusterSeries(results)}, {}, options.permutationThreshold, {}},
-                      BestMarkers(results), "", "permutation 5% threshold"};
+                      BestMarkers(results), "", "permutation 5% threshold", ""};
   for (std::size_t b = 1; b < content.subtitles.size(); b++) {
     const Series& test = content.tests.series[b - 1];
     content.tests.marks.push_back({content.subtitles[b].marker, "best " + test.label, test.colour});
@@ -501,11 +504,12 @@ PlotContent AdjustedContent(const ResultsBlock& results, const LocusPlotOptions&
   const Series classicTest = SingleMarkerSeries(results, options).front();
   PlotContent content{
       {"Single-marker test" + adjustedFor,
-       {AdjustedSeries("adjusted single-marker score test", kSingleColour, true, adjusted.singleZ)},
+       {AdjustedSeries("adjusted single-marker test", kSingleColour, true, adjusted.singleZ)},
        classicTest.y, AdjustedThreshold(adjusted.singleMaxima), {}},
       {"Cluster score" + adjustedFor, {AdjustedSeries("adjusted cluster score", kClusterColour, false, adjusted.clusterZ)},
        ClusterSeries(results).y, AdjustedThreshold(adjusted.clusterMaxima), {}},
-      {}, "unadjusted " + classicTest.label + " and cluster score", "permutation 5% threshold (adjusted replicates)"};
+      {}, "unadjusted " + classicTest.label + " and cluster score", "permutation 5% threshold (adjusted replicates)",
+      " (unadjusted)"};
   struct Best {
     const char* statistic;
     const BestPosition& best;
@@ -574,7 +578,7 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   auto labelsOf = [&](int k) { return options.adjusted ? &labels[k] : nullptr; };
 
   std::ostringstream svg;
-  svg << Text(kLeft, 30, "Predicted locus: " + MarkerName(markers, lead), "start", " font-size=\"19\" fill=\"#111\"")
+  svg << Text(kLeft, 30, "Predicted locus" + content.leadNote + ": " + MarkerName(markers, lead), "start", " font-size=\"19\" fill=\"#111\"")
       << "<g font-size=\"13\" fill=\"#333\">\n";
   for (std::size_t b = 0; b < content.subtitles.size(); b++)
     svg << Text(kLeft, 52 + 17 * b, Subtitle(content.subtitles[b], markers, options.permutations), "start");
@@ -611,7 +615,8 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   // The predicted marker over both panels, a diamond on its points of each
   // panel's first series; the panels' other best markers.
   for (int k = 0; k < 2; k++)
-    MarkMarker(svg, *panels[k].second, panels[k].second->X(x[lead]), "predicted", kLeadColour, 0, labelsOf(k));
+    MarkMarker(svg, *panels[k].second, panels[k].second->X(x[lead]), "predicted" + content.leadNote, kLeadColour, 0,
+               labelsOf(k));
   for (const auto& [panel, scale] : panels)
     if (!std::isnan(panel->series.front().y[lead]))
       svg << Diamond(scale->X(x[lead]), scale->Y(panel->series.front().y[lead]));
@@ -632,13 +637,18 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
     for (int k = 0; k < 5; k++) legend.Entry(legend.Dot(kLdColours[k]), bins[k]);
     legend.NextRow();
   }
-  legend.Entry(Diamond(legend.x + 10, legend.y), "predicted marker");
+  // The entries from here on start a new row where they would not fit.
+  auto entry = [&](const std::function<std::string()>& sample, const std::string& label) {
+    legend.Room(label);
+    legend.Entry(sample(), label);
+  };
+  entry([&] { return Diamond(legend.x + 10, legend.y); }, "predicted marker");
   for (const Series& s : tests)
-    legend.Entry(legend.Dot(s.byLd && r2 ? kNoLdColour : s.colour, s.squares),
-                 s.label + (s.byLd && r2 ? " (coloured by r²; grey: no r²)" : ""));
-  legend.Entry(legend.Dot(kClusterColour), cluster.label);
+    entry([&] { return legend.Dot(s.byLd && r2 ? kNoLdColour : s.colour, s.squares); },
+          s.label + (s.byLd && r2 ? " (coloured by r²; grey: no r²)" : ""));
+  entry([&] { return legend.Dot(kClusterColour); }, cluster.label);
   legend.NextRow();
-  if (!content.behindLabel.empty()) legend.Entry(legend.Dot(kBehindColour), content.behindLabel);
+  if (!content.behindLabel.empty()) entry([&] { return legend.Dot(kBehindColour); }, content.behindLabel);
   struct LineSample {
     const char *colour, *dashes, *width;
     std::string label;
@@ -647,10 +657,7 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   if (content.cluster.threshold) strokes.push_back({"#555", "2 3", "1.5", content.thresholdLabel});
   if (rates.top > 0) strokes.push_back({kRateColour, "none", "1.5", "recombination rate"});
   if (!options.credibleSet.empty()) strokes.push_back({"#ffe9a8", "none", "8", "credible set"});
-  for (const LineSample& s : strokes) {
-    legend.Room(s.label);
-    legend.Entry(legend.Stroke(s.colour, s.dashes, s.width), s.label);
-  }
+  for (const LineSample& s : strokes) entry([&] { return legend.Stroke(s.colour, s.dashes, s.width); }, s.label);
   if (clamped > 0)
     svg << Text(kLeft, legend.y + 22, std::to_string(clamped) + (clamped == 1 ? " value" : " values") +
                                           " of p = 0 drawn at the top of an axis", "start");

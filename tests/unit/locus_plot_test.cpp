@@ -75,7 +75,7 @@ TEST(AdjustedLocusPlot, NamesItsPanelsAndDrawsTheAdjustedThresholds) {
   for (const char* text : {"Single-marker test, adjusted for PC1-PC4", "Cluster score, adjusted for PC1-PC4",
                            "adjusted cluster Z 2.2 at marker 20", "adjusted single-marker Z -2.9 at marker 10",
                            "unadjusted cluster Z-score 2.9 at marker 29", "permutation 5% threshold (adjusted replicates)",
-                           "unadjusted allelic chi-square and cluster score"})
+                           "unadjusted allelic chi-square and cluster score", "Predicted locus (unadjusted): marker 29"})
     EXPECT_NE(svg.find(text), std::string::npos) << text;
   EXPECT_EQ(svg.find("Single-marker tests<"), std::string::npos);
 
@@ -99,7 +99,7 @@ TEST(AdjustedLocusPlot, KeepsMarkerLabelsClearOfTheLinesLabels) {
   // The predicted marker is the last, under the label of the genome-wide line at the right end.
   const std::string svg = AdjustedPlot("PC1-PC4");
   const std::vector<std::string> levels = Matches(svg, "y=\"([0-9.]+)\" text-anchor=\"end\" font-size=\"11\"[^>]*>p = 5e-8<");
-  const std::vector<std::string> predicted = Matches(svg, "y=\"([0-9.]+)\" text-anchor=\"end\" font-size=\"12\"[^>]*>predicted<");
+  const std::vector<std::string> predicted = Matches(svg, "y=\"([0-9.]+)\" text-anchor=\"end\" font-size=\"12\"[^>]*>predicted \\(unadjusted\\)<");
   ASSERT_EQ(levels.size(), 2u);
   ASSERT_EQ(predicted.size(), 2u);
   for (int k = 0; k < 2; k++) EXPECT_GE(std::stod(predicted[k]) - std::stod(levels[k]), 13) << k;  // below the label and the line

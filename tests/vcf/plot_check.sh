@@ -50,7 +50,7 @@ while IFS='|' read -r name mode pheno extra colours words absent; do
 done << EOF2
 s|s|chr20-cc.fam||1f5fbf 7b3294 b22222 d7301f 3b8bc2 ffe9a8|Single-marker tests,Cluster score,allelic chi-square,p = 5e-8,permutation 5%,recombination rate,GRCh37,predicted marker,credible set|
 q|q|chr20-qt.pheno||1f5fbf 7b3294 b22222 8c6d31 3b8bc2|pooled t,Mann-Whitney Z,p = 5e-8,permutation 5%,recombination rate,GRCh37,predicted marker|Welch
-s-adjusted|s|chr20-cc.fam|--covar $work/pcs.eigenvec --covar-name PC1-PC4|1f5fbf 7b3294 b22222 d7301f 3b8bc2 ffe9a8 c8c8c8|Single-marker test,Cluster score,adjusted for PC1-PC4,adjusted single-marker score test,permutation 5% threshold (adjusted replicates),unadjusted allelic chi-square and cluster score,GRCh37|Single-marker tests
+s-adjusted|s|chr20-cc.fam|--covar $work/pcs.eigenvec --covar-name PC1-PC4|1f5fbf 7b3294 b22222 d7301f 3b8bc2 ffe9a8 c8c8c8|Single-marker test,Cluster score,adjusted for PC1-PC4,adjusted single-marker test,permutation 5% threshold (adjusted replicates),unadjusted allelic chi-square and cluster score,GRCh37|Single-marker tests
 q-adjusted|q|chr20-qt.pheno|--covar $work/pcs.eigenvec --covar-name PC1-PC4|1f5fbf 7b3294 b22222 c8c8c8|adjusted for PC1-PC4,unadjusted pooled t and cluster score,permutation 5% threshold (adjusted replicates)|Mann-Whitney
 EOF2
 finish
