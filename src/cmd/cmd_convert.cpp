@@ -17,7 +17,7 @@ int ConvertCommand(int argc, char** argv) {
                    "Converts phased genotypes and phenotypes to the data file, the marker-interval file (cM) and "
                    "the marker table\nof a classic run (veltrane -s|-q PREFIX.data.txt params.txt "
                    "PREFIX.intervals.txt); with --covar, the covariates\nof the people kept, keyed by their "
-                   "identifiers in the data file.",
+                   "identifiers in the data file, for veltrane part --covar.",
                    options);
   if (!line.Parse(argc, argv)) return 0;
   const ConvertOptions convert = ReadConvertOptions(line);

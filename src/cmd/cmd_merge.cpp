@@ -10,6 +10,7 @@
 #include "options.h"
 #include "output_files.h"
 #include "part_file.h"
+#include "run_report.h"
 #include "scan.h"
 #include "text.h"
 #include "whole_files.h"
@@ -30,22 +31,36 @@ std::vector<NamedPart> ReadParts(const std::vector<std::string>& paths) {
   return parts;
 }
 
-// What differs between the inputs of two parts, or nothing when they match.
+// What differs between the inputs of two parts, or nothing when they match;
+// the part the difference is against follows.
 std::string Difference(const PartInputs& a, const PartInputs& b) {
-  if (a.quantitative != b.quantitative) return "a scan in another mode";
-  if (a.individuals != b.individuals) return "a scan with another shuffle (--permute)";
-  if (a.data != b.data) return "a scan of other data";
-  if (a.parameters != b.parameters) return "a scan with other parameters";
-  if (a.intervals != b.intervals) return "a scan with other marker intervals";
-  if (!(a == b)) return "a scan of another data set";
+  if (a.quantitative != b.quantitative) return "a scan in another mode than";
+  if (a.individuals != b.individuals) return "a scan with another shuffle (--permute) than";
+  if (a.data != b.data) return "a scan of other data than";
+  if (a.parameters != b.parameters) return "a scan with other parameters than";
+  if (a.intervals != b.intervals) return "a scan with other marker intervals than";
+  if (a.covariates.has_value() != b.covariates.has_value())
+    return a.covariates ? "a scan adjusted for covariates, mixed with the unadjusted scan of"
+                        : "a scan without covariates, mixed with the covariate-adjusted scan of";
+  if (a.covariates != b.covariates) return "a scan adjusted with another covariate file (--covar) than";
+  if (a.covariateNames != b.covariateNames) return "a scan adjusted for other covariates (--covar-name) than";
+  if (!(a == b)) return "a scan of another data set than";
   return "";
 }
 
 void CheckSameInputs(const std::vector<NamedPart>& parts) {
   for (const NamedPart& p : parts) {
     const std::string difference = Difference(p.part.inputs, parts.front().part.inputs);
-    if (!difference.empty()) throw RunError(p.path + ": " + difference + " than " + parts.front().path);
+    if (!difference.empty()) throw RunError(p.path + ": " + difference + " " + parts.front().path);
   }
+}
+
+// The adjusted scan of the parts, in position order; nothing without covariates.
+std::optional<AdjustedScanResult> AdjustedOf(const std::vector<NamedPart>& parts) {
+  if (!parts.front().part.adjusted) return std::nullopt;
+  AdjustedTally whole = *parts.front().part.adjusted;
+  for (std::size_t i = 1; i < parts.size(); i++) whole.Merge(*parts[i].part.adjusted);
+  return ResultOf(whole);
 }
 
 const char* Shuffled(bool individuals) { return individuals ? "individuals" : "haplotypes"; }
@@ -89,6 +104,15 @@ void SortAndCheckCoverage(std::vector<NamedPart>& parts) {
                    Positions(covered, markers - 1) + ", after this part's positions: a part is missing");
 }
 
+// The adjusted scan's permutation p-values as run's summary gives them; a
+// line saying there are none without replicates.
+void WriteAdjustedSummary(const AdjustedScanResult& adjusted, std::ostream& out) {
+  if (adjusted.clusterP)
+    WriteAdjustedPValues(adjusted, out);
+  else
+    out << "Adjusted permutation p-value: none, the parts drew no replicates\n";
+}
+
 void MakeFolder(const std::string& dir) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
@@ -101,9 +125,10 @@ int MergeCommand(int argc, char** argv) {
   CommandLine cl("merge", "--out DIR PART...",
                  "Puts the part files of one data set (from 'veltrane part'), given in any order, together\n"
                  "into DIR/output and DIR/results: the cluster report and the results block of one whole\n"
-                 "run, byte for byte. Both files are replaced whole, as 'veltrane run' replaces its folder's.\n"
-                 "Parts that miss or repeat positions, or come from other data, parameters or shuffles, are\n"
-                 "refused.",
+                 "run, byte for byte. Parts adjusted for covariates (part --covar) add DIR/adjusted-scan.tsv\n"
+                 "and DIR/adjusted-summary.txt, the adjusted scan as 'veltrane run --covar' gives it. The\n"
+                 "files are replaced whole, as 'veltrane run' replaces its folder's. Parts that miss or repeat\n"
+                 "positions, or come from other data, parameters, shuffles or covariates, are refused.",
                  {{"out", "DIR", "the folder that receives 'output' and 'results' (made if missing)"},
                   {"permute", "individuals|haplotypes",
                    "refuse parts whose replicates shuffled otherwise (default: take the parts' shuffle)"},
@@ -121,6 +146,7 @@ int MergeCommand(int argc, char** argv) {
   const PartInputs& inputs = parts.front().part.inputs;
   ScanTally tally = parts.front().part.tally;
   for (std::size_t i = 1; i < parts.size(); i++) tally.Merge(parts[i].part.tally);
+  const std::optional<AdjustedScanResult> adjusted = AdjustedOf(parts);
 
   MakeFolder(dir);
   InstallInterruptCleanup();
@@ -135,6 +161,10 @@ int MergeCommand(int argc, char** argv) {
     for (const NamedPart& p : parts) out << p.part.results;
     out << SummaryLines(inputs.quantitative, inputs.haplotypes, tally);
   });
+  if (adjusted) {
+    files.Add(dir + "/adjusted-scan.tsv", [&](std::ostream& out) { WriteAdjustedScanTable(*adjusted, out); });
+    files.Add(dir + "/adjusted-summary.txt", [&](std::ostream& out) { WriteAdjustedSummary(*adjusted, out); });
+  }
   files.Commit();
   if (!cl.Quiet())
     for (const std::string& warning : ScanWarnings(tally)) std::fprintf(stderr, "veltrane: warning: %s\n", warning.c_str());

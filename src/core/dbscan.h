@@ -183,8 +183,9 @@ class CDataPoints {
 
   // Input files (input.cpp). sourceName names the file in error messages.
   void ReadParameter(std::istream& fpara, const std::string& sourceName = "parameter file");
+  // phenotypeFields, when given, receives each haplotype's phenotype field as written.
   void Read(std::istream& fin, const std::string* intervalFile, int g,
-            const std::string& sourceName = "data file");
+            const std::string& sourceName = "data file", std::vector<std::string>* phenotypeFields = nullptr);
   void ReadIntervalDist(const std::string* intervalFile);
   // The steps of Read, for data sets built in memory: a haplotype's phenotype
   // from its data-file field (false for a trait that is not a finite number),

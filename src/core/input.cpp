@@ -220,7 +220,7 @@ void CDataPoints::ReadParameter(std::istream& fpara, const std::string& sourceNa
 }
 
 void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int pairing,
-                       const std::string& sourceName) {
+                       const std::string& sourceName, std::vector<std::string>* phenotypeFields) {
   std::string line;
   int lineNo = 1;
   ReadLine(fin, line);  // header
@@ -253,6 +253,7 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
                                        " is not a non-negative integer");
     }
     AddHaplotype(std::move(point), alleleRow);
+    if (phenotypeFields) phenotypeFields->emplace_back(fields[1]);
   }
   if (fin.bad()) throw RunError(sourceName + ": read error");
   if (num == 0) throw RunError(sourceName + ": no haplotype line after the header");

@@ -207,12 +207,12 @@ void ScanTally::Merge(const ScanTally& later) {
   noCluster += later.noCluster;
 }
 
-void LoadInputs(CDataPoints& ds, const ScanRequest& request) {
+void LoadInputs(CDataPoints& ds, const ScanRequest& request, std::vector<std::string>* phenotypeFields) {
   ds.q = request.quantitative ? 1 : 0;
   std::ifstream parameters = OpenInputFile(request.parameterFile, "parameter file");
   ds.ReadParameter(parameters, request.parameterFile);
   std::ifstream haplotypes = OpenInputFile(request.dataFile, "data file");
-  ds.Read(haplotypes, request.intervalFile ? &*request.intervalFile : nullptr, 0, request.dataFile);
+  ds.Read(haplotypes, request.intervalFile ? &*request.intervalFile : nullptr, 0, request.dataFile, phenotypeFields);
   CheckMemory(ds);
 }
 

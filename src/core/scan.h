@@ -23,8 +23,9 @@ struct ScanRequest {
   bool quiet = false;       // neither warnings nor a progress line
 };
 
-// Reads the inputs into a data set and checks that the run fits in memory.
-void LoadInputs(CDataPoints& ds, const ScanRequest& request);
+// Reads the inputs into a data set and checks that the run fits in memory;
+// phenotypeFields, when given, receives each haplotype's phenotype field.
+void LoadInputs(CDataPoints& ds, const ScanRequest& request, std::vector<std::string>* phenotypeFields = nullptr);
 
 // Missing alleles, the permutation shuffles and the marker tables: everything
 // the positions share.

@@ -2,12 +2,14 @@
 // report blocks and results lines as counted bytes, then a checksum of all
 // that comes before it:
 //
-//   veltrane part file 2
+//   veltrane part file 2        3 for a scan adjusted for covariates
 //   mode s                      s or q
 //   permute individuals         or haplotypes: what the replicates shuffled
 //   data-checksum HEX           16 hex digits, FileChecksum of the data file
 //   parameter-checksum HEX
 //   interval-checksum HEX       or "none"
+//   covariate-checksum HEX      version 3 only: FileChecksum of the covariate table
+//   covariate-names NAME...     version 3 only: the columns, separated by tabs
 //   markers M
 //   haplotypes N
 //   replicates R
@@ -22,9 +24,14 @@
 //   maxima-z V...
 //   report BYTES                then BYTES bytes of cluster report
 //   results BYTES               then BYTES bytes: TO-FROM results lines
+//   adjusted-cluster-z V...     version 3 only: TO-FROM values, per position its largest cluster Z
+//   adjusted-single-z V...      TO-FROM values
+//   adjusted-maxima-cluster V...  R values (per replicate, the largest over the part)
+//   adjusted-maxima-single V...   R values
 //   end HEX                     FNV-1a checksum of every byte before this line
 //
 // Version 1 files have no permute line; their replicates shuffled haplotypes.
+// A scan without covariates is written in version 2, as before there were any.
 //
 // Scores are hexadecimal floating point ("%a"), so they come back bit for
 // bit, -0 and NaN included.
@@ -45,6 +52,7 @@ namespace {
 
 constexpr const char* kMagic = "veltrane part file 2";
 constexpr const char* kFirstVersion = "veltrane part file 1";
+constexpr const char* kAdjustedVersion = "veltrane part file 3";
 
 class Fnv1a {
  public:
@@ -94,14 +102,23 @@ class PartReader {
 
   [[noreturn]] void Fail(const std::string& what) const { Reject(source_, line_, what); }
 
-  // The first line, which says what the file is; true for the current version.
-  bool Magic() {
+  // The first line, which says what the file is: its version.
+  int Version() {
     ++line_;
-    if (!std::getline(in_, text_) || in_.eof() || (text_ != kMagic && text_ != kFirstVersion))
-      Fail("not a veltrane part file");
+    if (!std::getline(in_, text_) || in_.eof()) Fail("not a veltrane part file");
     checksum_.Add(text_);
     checksum_.Add("\n");
-    return text_ == kMagic;
+    for (const char* magic : {kFirstVersion, kMagic, kAdjustedVersion})
+      if (text_ == magic) return text_.back() - '0';
+    Fail("not a veltrane part file");
+  }
+
+  // What follows key and a space on the next line, verbatim.
+  std::string Rest(const std::string& key) {
+    Next("'" + key + "'");
+    if (text_.compare(0, key.size() + 1, key + " ") != 0)
+      Fail("expected '" + key + "', found " + Quoted(text_.substr(0, text_.find(' '))));
+    return text_.substr(key.size() + 1);
   }
 
   // The fields of the next line, which must start with key and hold count
@@ -208,12 +225,24 @@ class PartReader {
 
 int LineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
 
-PartInputs ReadInputs(PartReader& reader, bool currentVersion) {
+// The names of the covariate-names line: non-empty, separated by tabs.
+std::vector<std::string> CovariateNames(PartReader& reader) {
+  const std::string text = reader.Rest("covariate-names");
+  std::vector<std::string> names;
+  std::size_t at = 0;
+  for (std::size_t end; (end = text.find('\t', at)) != std::string::npos; at = end + 1)
+    names.push_back(text.substr(at, end - at));
+  names.push_back(text.substr(at));
+  if (std::find(names.begin(), names.end(), "") != names.end()) reader.Fail("an empty covariate name");
+  return names;
+}
+
+PartInputs ReadInputs(PartReader& reader, int version) {
   PartInputs inputs;
   const std::string_view mode = reader.Line("mode")[0];
   if (mode != "s" && mode != "q") reader.Fail("the mode " + Quoted(mode) + " is neither 's' nor 'q'");
   inputs.quantitative = mode == "q";
-  if (currentVersion) {
+  if (version >= 2) {
     const std::string_view unit = reader.Line("permute")[0];
     if (unit != "individuals" && unit != "haplotypes")
       reader.Fail("the shuffle " + Quoted(unit) + " is neither 'individuals' nor 'haplotypes'");
@@ -223,6 +252,10 @@ PartInputs ReadInputs(PartReader& reader, bool currentVersion) {
   inputs.parameters = reader.ChecksumLine("parameter-checksum");
   const std::string_view intervals = reader.Line("interval-checksum")[0];
   if (intervals != "none") inputs.intervals = reader.Checksum(intervals);
+  if (version == 3) {
+    inputs.covariates = reader.ChecksumLine("covariate-checksum");
+    inputs.covariateNames = CovariateNames(reader);
+  }
   constexpr int kMost = 2147483647;
   inputs.markers = reader.IntegerLine("markers", 1, kMost);
   inputs.haplotypes = reader.IntegerLine("haplotypes", 1, kMost);
@@ -245,12 +278,18 @@ std::uint64_t FileChecksum(const std::string& path, const char* what) {
 void WritePart(std::ostream& out, const Part& part) {
   const PartInputs& in = part.inputs;
   const ScanTally& tally = part.tally;
-  std::string text = std::string(kMagic) + "\n";
+  std::string text = std::string(part.adjusted ? kAdjustedVersion : kMagic) + "\n";
   text += std::string("mode ") + (in.quantitative ? "q" : "s") + "\n";
   text += std::string("permute ") + (in.individuals ? "individuals" : "haplotypes") + "\n";
   text += "data-checksum " + Hex(in.data) + "\n";
   text += "parameter-checksum " + Hex(in.parameters) + "\n";
   text += "interval-checksum " + (in.intervals ? Hex(*in.intervals) : "none") + "\n";
+  if (part.adjusted) {
+    text += "covariate-checksum " + Hex(in.covariates.value_or(0)) + "\n";
+    text += "covariate-names";
+    for (std::size_t k = 0; k < in.covariateNames.size(); k++) (text += k ? '\t' : ' ') += in.covariateNames[k];
+    text += "\n";
+  }
   text += "markers " + std::to_string(in.markers) + "\n";
   text += "haplotypes " + std::to_string(in.haplotypes) + "\n";
   text += "replicates " + std::to_string(in.replicates) + "\n";
@@ -265,6 +304,12 @@ void WritePart(std::ostream& out, const Part& part) {
   WriteValues(text, "maxima-z", tally.maxima.singleZ);
   WriteBlock(text, "report", part.report);
   WriteBlock(text, "results", part.results);
+  if (part.adjusted) {
+    WriteValues(text, "adjusted-cluster-z", part.adjusted->clusterZ);
+    WriteValues(text, "adjusted-single-z", part.adjusted->singleZ);
+    WriteValues(text, "adjusted-maxima-cluster", part.adjusted->clusterMaxima);
+    WriteValues(text, "adjusted-maxima-single", part.adjusted->singleMaxima);
+  }
   Fnv1a checksum;
   checksum.Add(text);
   out << text << "end " << Hex(checksum.Value()) << "\n";
@@ -272,9 +317,9 @@ void WritePart(std::ostream& out, const Part& part) {
 
 Part ReadPartFile(std::istream& in, const std::string& sourceName) {
   PartReader reader(in, sourceName);
-  const bool currentVersion = reader.Magic();
+  const int version = reader.Version();
   Part part;
-  part.inputs = ReadInputs(reader, currentVersion);
+  part.inputs = ReadInputs(reader, version);
   const PartInputs& inputs = part.inputs;
   const std::vector<std::string_view> range = reader.Line("positions", 2);
   part.from = reader.Integer(range[0], 0, inputs.markers);
@@ -295,6 +340,11 @@ Part ReadPartFile(std::istream& in, const std::string& sourceName) {
   if (LineCount(part.results) != tally.positions)
     reader.Fail("the results block has " + std::to_string(LineCount(part.results)) + " lines for " +
                 std::to_string(tally.positions) + " positions");
+  if (version == 3)
+    part.adjusted = AdjustedTally{reader.Values("adjusted-cluster-z", tally.positions),
+                                  reader.Values("adjusted-single-z", tally.positions),
+                                  reader.Values("adjusted-maxima-cluster", inputs.replicates),
+                                  reader.Values("adjusted-maxima-single", inputs.replicates)};
   reader.End();
   return part;
 }

@@ -6,7 +6,9 @@
 #include <iosfwd>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "adjusted_scan.h"
 #include "scan.h"
 
 // What a part was scanned from. Files are known by checksums of their
@@ -16,6 +18,9 @@ struct PartInputs {
   bool individuals = false;  // the replicates shuffled individuals, not single haplotypes
   std::uint64_t data = 0, parameters = 0;
   std::optional<std::uint64_t> intervals;  // none: the run had no interval file
+  // A scan adjusted for covariates: the checksum of their table and the columns chosen.
+  std::optional<std::uint64_t> covariates;
+  std::vector<std::string> covariateNames;
   int markers = 0, haplotypes = 0, replicates = 0;
   bool operator==(const PartInputs&) const = default;
 };
@@ -25,6 +30,7 @@ struct Part {
   int from = 0, to = 0;  // the positions from .. to-1
   ScanTally tally;
   std::string report, results;  // report blocks and results lines, verbatim
+  std::optional<AdjustedTally> adjusted;  // with covariates
 };
 
 // 64-bit FNV-1a checksum of a file's contents; what names the file in errors.

@@ -19,6 +19,13 @@ std::string Portable(const std::string& value) {
   return value;
 }
 
+// A value of an added column, as a stream prints it, in the portable spelling.
+std::string Cell(double value) {
+  std::ostringstream text;
+  text << value;
+  return Portable(text.str());
+}
+
 std::string PValue(double minusLog10P) {
   char text[32];
   std::snprintf(text, sizeof text, "%.2g", std::pow(10.0, -minusLog10P));
@@ -134,7 +141,7 @@ void WriteAdjusted(const RunFacts& facts, std::ostream& out) {
     else
       WriteBest({s.name, s.best.pos, s.z[s.best.pos], TwoSidedMinusLog10P(s.z[s.best.pos]), s.permutationP}, facts, out);
   }
-  if (a.clusterP) out << "Adjusted permutation p-value: cluster " << *a.clusterP << ", single-marker " << *a.singleP << '\n';
+  WriteAdjustedPValues(a, out);
 }
 
 std::string Filters(const ConvertOptions& options) {
@@ -161,11 +168,7 @@ void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, con
     const MarkerRow& m = markers[r];
     out << m.chrom << '\t' << m.pos << '\t' << m.id << '\t' << m.ref << '\t' << m.alt << '\t' << m.cm;
     for (const std::string& value : results.rows[r]) out << '\t' << Portable(value);
-    for (const TableColumn& column : added) {
-      std::ostringstream value;
-      value << column.values[r];
-      out << '\t' << Portable(value.str());
-    }
+    for (const TableColumn& column : added) out << '\t' << Cell(column.values[r]);
     out << '\n';
   }
 }
@@ -180,6 +183,22 @@ std::vector<TableColumn> AdjustedScanColumns(const AdjustedScanResult& adjusted)
           {"AdjustedClusterMinusLog10P", minusLog10P(adjusted.clusterZ)},
           {"AdjustedSingleZ", adjusted.singleZ},
           {"AdjustedSingleMinusLog10P", minusLog10P(adjusted.singleZ)}};
+}
+
+void WriteAdjustedScanTable(const AdjustedScanResult& adjusted, std::ostream& out) {
+  const std::vector<TableColumn> columns = AdjustedScanColumns(adjusted);
+  out << "index";
+  for (const TableColumn& column : columns) out << '\t' << column.name;
+  out << '\n';
+  for (std::size_t r = 0; r < adjusted.clusterZ.size(); r++) {
+    out << r;
+    for (const TableColumn& column : columns) out << '\t' << Cell(column.values[r]);
+    out << '\n';
+  }
+}
+
+void WriteAdjustedPValues(const AdjustedScanResult& a, std::ostream& out) {
+  if (a.clusterP) out << "Adjusted permutation p-value: cluster " << *a.clusterP << ", single-marker " << *a.singleP << '\n';
 }
 
 void WriteSummary(const RunFacts& facts, std::ostream& out) {

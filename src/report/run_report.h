@@ -28,6 +28,14 @@ void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, con
 // The covariate-adjusted columns of scan.tsv: each Z and its two-sided -log10 p.
 std::vector<TableColumn> AdjustedScanColumns(const AdjustedScanResult& adjusted);
 
+// The same columns on their own, after an index column (the position, from
+// 0), the values as scan.tsv prints them: the adjusted scan of merged parts.
+void WriteAdjustedScanTable(const AdjustedScanResult& adjusted, std::ostream& out);
+
+// The summary's line "Adjusted permutation p-value: cluster P1,
+// single-marker P2"; nothing without replicates.
+void WriteAdjustedPValues(const AdjustedScanResult& adjusted, std::ostream& out);
+
 struct RunFacts {
   const ConvertOptions& options;
   const Conversion& conversion;

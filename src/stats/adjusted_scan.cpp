@@ -42,6 +42,10 @@ void TakeLarger(double& maximum, double value) {
   if (value > maximum) maximum = value;  // a value that is not a number never wins
 }
 
+void TakeLarger(std::vector<double>& maxima, const std::vector<double>& values) {
+  for (std::size_t b = 0; b < maxima.size(); b++) TakeLarger(maxima[b], values[b]);
+}
+
 }  // namespace
 
 AdjustedScan::AdjustedScan(const NullModel& model, const std::vector<std::vector<std::uint8_t>>& haplotypeAlt,
@@ -111,10 +115,6 @@ void AdjustedScan::ReplicateZ(const HaplotypeBits& members, const DosageScore& s
   for (std::size_t b = 0; b < r; b++) z[b] = ProjectedScore(score, u[b], replicateShift_[b]) / sd;
 }
 
-void AdjustedScan::Merge(std::vector<double>& maxima, const std::vector<double>& position) {
-  for (std::size_t b = 0; b < maxima.size(); b++) TakeLarger(maxima[b], position[b]);
-}
-
 void AdjustedScan::Score(const PositionState& s, int pos) {
   std::vector<double> clusterMaxima(replicates_, -std::numeric_limits<double>::infinity()), z;
   double best = kNaN;
@@ -136,20 +136,35 @@ void AdjustedScan::Score(const PositionState& s, int pos) {
   clusterZ_[pos] = best;
   singleZ_[pos] = ObservedZ(carriers, single);
   const std::lock_guard<std::mutex> hold(mergeLock_);
-  Merge(clusterMaxima_, clusterMaxima);
-  Merge(singleMaxima_, z);
+  TakeLarger(clusterMaxima_, clusterMaxima);
+  TakeLarger(singleMaxima_, z);
 }
 
-AdjustedScanResult AdjustedScan::Result() const {
-  AdjustedScanResult result{clusterZ_, singleZ_, {}, {}, std::nullopt, std::nullopt, clusterMaxima_, singleMaxima_};
-  for (std::size_t pos = 0; pos < clusterZ_.size(); pos++) {
-    result.cluster.Offer(static_cast<int>(pos), clusterZ_[pos]);
-    result.single.Offer(static_cast<int>(pos), std::fabs(singleZ_[pos]));
+AdjustedTally AdjustedScan::Tally(int from, int to) const {
+  return {{clusterZ_.begin() + from, clusterZ_.begin() + to}, {singleZ_.begin() + from, singleZ_.begin() + to},
+          clusterMaxima_, singleMaxima_};
+}
+
+AdjustedScanResult AdjustedScan::Result() const { return ResultOf(Tally(0, static_cast<int>(clusterZ_.size()))); }
+
+void AdjustedTally::Merge(const AdjustedTally& later) {
+  clusterZ.insert(clusterZ.end(), later.clusterZ.begin(), later.clusterZ.end());
+  singleZ.insert(singleZ.end(), later.singleZ.begin(), later.singleZ.end());
+  TakeLarger(clusterMaxima, later.clusterMaxima);
+  TakeLarger(singleMaxima, later.singleMaxima);
+}
+
+AdjustedScanResult ResultOf(const AdjustedTally& whole) {
+  AdjustedScanResult result{whole.clusterZ, whole.singleZ, {}, {}, std::nullopt, std::nullopt, whole.clusterMaxima,
+                            whole.singleMaxima};
+  for (std::size_t pos = 0; pos < whole.clusterZ.size(); pos++) {
+    result.cluster.Offer(static_cast<int>(pos), whole.clusterZ[pos]);
+    result.single.Offer(static_cast<int>(pos), std::fabs(whole.singleZ[pos]));
   }
-  if (replicates_ > 0) {
+  if (!whole.clusterMaxima.empty()) {
     auto observed = [](const BestPosition& best) { return best.pos >= 0 ? std::max(best.score, 0.0) : 0.0; };
-    result.clusterP = EmpiricalPValue(clusterMaxima_, observed(result.cluster));
-    result.singleP = EmpiricalPValue(singleMaxima_, observed(result.single));
+    result.clusterP = EmpiricalPValue(whole.clusterMaxima, observed(result.cluster));
+    result.singleP = EmpiricalPValue(whole.singleMaxima, observed(result.single));
   }
   return result;
 }

@@ -31,6 +31,19 @@ struct AdjustedScanResult {
   std::vector<double> clusterMaxima, singleMaxima;
 };
 
+// What the adjusted scan of a row of positions leaves for the result: per
+// position its Z, per replicate the largest Z over the row. Tallies of
+// consecutive rows merge into the tally of both.
+struct AdjustedTally {
+  std::vector<double> clusterZ, singleZ;            // per position of the row
+  std::vector<double> clusterMaxima, singleMaxima;  // per replicate: cluster Z, |single Z|, each at least 0
+  // Appends the tally of the positions that follow these.
+  void Merge(const AdjustedTally& later);
+};
+
+// The result of the whole scan from the tally of every position.
+AdjustedScanResult ResultOf(const AdjustedTally& whole);
+
 // -log10 of the two-sided normal p-value of a Z; not a number for one.
 double TwoSidedMinusLog10P(double z);
 
@@ -45,13 +58,14 @@ class AdjustedScan {
   // Scores one clustered position. Safe to call from several threads at once,
   // each position once.
   void Score(const PositionState& s, int pos);
+  // The positions from .. to-1, when only they were scored.
+  AdjustedTally Tally(int from, int to) const;
   AdjustedScanResult Result() const;
 
  private:
   // Z of the observed data and of every replicate for one dosage.
   double ObservedZ(const HaplotypeBits& members, const DosageScore& score) const;
   void ReplicateZ(const HaplotypeBits& members, const DosageScore& score, std::vector<double>& z) const;
-  void Merge(std::vector<double>& maxima, const std::vector<double>& position);
 
   const NullModel& model_;
   const std::vector<std::vector<std::uint8_t>>& alt_;

@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "adjusted_inputs.h"
 #include "covariates.h"
 #include "dbscan.h"
 #include "fuzz_common.h"
@@ -148,6 +150,27 @@ void WithinFile(std::uint8_t, const std::string& path, std::string_view) {
       Require(!sample.empty() && !stratum.empty() && stratum != "NA", "a named stratum per sample placed");
   });
 }
+// The covariate table of a data file (part --covar) joined to a data file of
+// four people, identifiers 1 to 4; setting bit 0 is the trait mode, the rest
+// picks the columns asked for.
+void DataFileCovariates(std::uint8_t setting, const std::string& path, std::string_view) {
+  static const char* const kColumns[] = {"", "PC1-PC2", "COV1", "PC2,AGE"};
+  CDataPoints ds;
+  ds.q = setting & 1;
+  std::istringstream data(ds.q ? "ID Status 1 2\n1 1.5 1 2\n1 1.5 2 2\n2 -2 1 1\n2 -2 2 1\n3 0.25 1 2\n3 0.25 1 1\n4 7 2 2\n4 7 1 2\n"
+                                : "ID Status 1 2\n1 a 1 2\n1 a 2 2\n2 u 1 1\n2 u 2 1\n3 u 1 2\n3 u 1 1\n4 a 2 2\n4 a 1 2\n");
+  std::vector<std::string> fields;
+  ds.Read(data, nullptr, 0, "data.txt", &fields);
+  ReadStream(path, "covariate file", [&](std::istream& in) {
+    const AdjustedInputs inputs = ReadAdjustedInputs(ds, fields, "data.txt", in, path, kColumns[(setting >> 1) % 4]);
+    Require(inputs.covariates.size() == 4 && inputs.phenotypes.size() == 4, "a row per person");
+    for (const std::vector<double>& row : inputs.covariates) {
+      Require(row.size() == inputs.names.size(), "one value per column");
+      for (double v : row) Require(std::isfinite(v), "finite values");
+    }
+    Require(inputs.phenotypes[2] == (ds.q ? 0.25 : 0), "the phenotype of the data file's lines");
+  });
+}
 void PartFile(std::uint8_t, const std::string& path, std::string_view) {
   ReadStream(path, "part file", [&](std::istream& in) { ReadPartFile(in, path); });
 }
@@ -169,6 +192,7 @@ constexpr Reader kReaders[] = {
     {'a', "chunk.part", PartFile},
     {'c', "covariates.txt", CovariateFile},
     {'w', "within.txt", WithinFile},
+    {'j', "data.covar.tsv", DataFileCovariates},
 };
 
 const Reader& Pick(std::uint8_t byte) {

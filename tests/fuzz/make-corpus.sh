@@ -4,7 +4,7 @@
 # kept in the repository, so a fuzz run does not need this script. The
 # readers' inputs start with the reader's letter and its setting byte (see
 # fuzz_readers.cpp): p-NAME parameter files, d-NAME data files, i-NAME
-# interval files; the seeds of the other readers (h-, g-, m-, t-, r-, a-, c-, w-) are in
+# interval files; the seeds of the other readers (h-, g-, m-, t-, r-, a-, c-, w-, j-) are in
 # seeds/fuzz_readers.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
