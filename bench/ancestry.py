@@ -14,6 +14,9 @@ region; every detection is false. Per data set, the corrected p-value of:
   Veltrane --covar PC1-4   `run --covar PCS --covar-name PC1-PC4`, the adjusted
                            permutation p-values of the summary (only with a binary
                            whose run takes --covar)
+  Veltrane --within        `run --within STRATA`, the strata the fifths of PC1: the
+                           unadjusted p-values with replicates shuffled within a
+                           stratum (only with a binary whose run takes --within)
 
 Power, with and without --covar: data sets with a common causal SNP
 (--causal common, untyped, no ancestry effect) on a subset, the others'
@@ -53,7 +56,9 @@ HEADINGS = {("veltrane", "cluster"): "Veltrane cluster", ("veltrane", "single"):
             ("plink-maxT", "p"): "PLINK 1.9 max(T)",
             ("plink-pcs", "p"): "PLINK 1.9 `--logistic`/`--linear`, PC1-4",
             ("veltrane-covar", "cluster"): "Veltrane cluster, `--covar` PC1-4",
-            ("veltrane-covar", "single"): "Veltrane single-marker, `--covar` PC1-4"}
+            ("veltrane-covar", "single"): "Veltrane single-marker, `--covar` PC1-4",
+            ("veltrane-within", "cluster"): "Veltrane cluster, `--within` PC1 fifths",
+            ("veltrane-within", "single"): "Veltrane single-marker, `--within` PC1 fifths"}
 
 
 def run_veltrane(prefix, mode, out, permutations, extra=()):
@@ -86,9 +91,22 @@ def adjusted_p(out):
     return float(found.group(1)), float(found.group(2))
 
 
-def takes_covariates():
+def takes(option):
     usage = subprocess.run([benchlib.VELTRANE, "run", "--help"], check=True, stdout=subprocess.PIPE, text=True).stdout
-    return "--covar " in usage
+    return option + " " in usage
+
+
+def fifths_of_pc1_file(eigenvec, path):
+    """The fifths of PC1 as a within file: FID IID STRATUM (FID = IID)."""
+    with open(eigenvec) as f:
+        rows = [line.split() for line in f if line.strip()]
+    names = [h.lstrip("#") for h in rows[0]]
+    iid, pc1 = names.index("IID"), names.index("PC1")
+    values = numpy.array([float(r[pc1]) for r in rows[1:]])
+    fifth = numpy.searchsorted(numpy.quantile(values, [0.2, 0.4, 0.6, 0.8]), values, side="right")
+    with open(path, "w") as out:
+        for r, k in zip(rows[1:], fifth):
+            out.write("%s %s PC1-%d\n" % (r[iid], r[iid], k + 1))
 
 
 def plink_covariate_file(eigenvec, path):
@@ -140,7 +158,7 @@ class Method:
         return found
 
 
-def methods(permutations, eigenvec, covariates, with_covar):
+def methods(permutations, eigenvec, covariates, strata):
     def veltrane(prefix, mode, work):
         run_veltrane(prefix, mode, os.path.join(work, "run"), permutations)
         return unadjusted_p(os.path.join(work, "run"), mode)
@@ -150,11 +168,17 @@ def methods(permutations, eigenvec, covariates, with_covar):
                      ["--covar", eigenvec, "--covar-name", COVARIATES])
         return adjusted_p(os.path.join(work, "covar"))
 
+    def veltrane_within(prefix, mode, work):
+        run_veltrane(prefix, mode, os.path.join(work, "within"), permutations, ["--within", strata])
+        return unadjusted_p(os.path.join(work, "within"), mode)
+
     found = [Method("veltrane", ["cluster", "single"], veltrane),
              Method("plink-maxT", ["p"], lambda prefix, mode, work: [sweep.plink_max_t(prefix, mode, permutations, work)[1]]),
              Method("plink-pcs", ["p"], lambda prefix, mode, work: [plink_with_pcs(prefix, mode, work, covariates)])]
-    if with_covar:
+    if takes("--covar"):
         found.append(Method("veltrane-covar", ["cluster", "single"], veltrane_covar))
+    if takes("--within"):
+        found.append(Method("veltrane-within", ["cluster", "single"], veltrane_within))
     return found
 
 
@@ -257,7 +281,9 @@ def main():
     os.makedirs(o.dir, exist_ok=True)
     covariates = os.path.join(o.dir, "plink-covariates.txt")
     plink_covariate_file(o.pcs, covariates)
-    tools = methods(o.permutations, o.pcs, covariates, takes_covariates())
+    strata = os.path.join(o.dir, "pc1-fifths.within")
+    fifths_of_pc1_file(o.pcs, strata)
+    tools = methods(o.permutations, o.pcs, covariates, strata)
     for m in tools:
         m.open(o.dir)
     with tempfile.TemporaryDirectory() as work:
