@@ -558,7 +558,7 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   std::vector<double> x;
   for (std::size_t r = 0; r < results.rows.size(); r++) x.push_back(markers ? (*markers)[r].pos / 1e6 : r);
   const auto [xMin, xMax] = std::minmax_element(x.begin(), x.end());
-  const double pad = std::max(0.02 * (*xMax - *xMin), markers ? 0.001 : 0.5);
+  const double pad = std::max(0.02 * (*xMax - *xMin), markers ? 0.001 : 0.5), xLow = *xMin - pad, xHigh = *xMax + pad;
   std::optional<std::vector<double>> r2;
   if (options.haplotypes && options.haplotypes->size() == x.size()) r2 = RSquaredWith(*options.haplotypes, lead);
 
@@ -567,7 +567,7 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
     std::vector<const std::vector<double>*> values;
     for (const Series& s : panel.series) values.push_back(&s.y);
     values.push_back(&panel.behind);
-    return Scale(*xMin - pad, *xMax + pad, area, AxisTop(values, std::max(kGenomeWide, panel.threshold.value_or(0)), clamped));
+    return Scale(xLow, xHigh, area, AxisTop(values, std::max(kGenomeWide, panel.threshold.value_or(0)), clamped));
   };
   const Scale above = scaleOf(content.tests, kTestsPanel), below = scaleOf(content.cluster, kClusterPanel);
   const std::pair<const PanelContent*, const Scale*> panels[] = {{&content.tests, &above}, {&content.cluster, &below}};
