@@ -134,6 +134,38 @@ refuse other-names "late-names.part: a scan adjusted for other covariates (--cov
   "$work/early.part" "$work/late-names.part"
 refuse other-file "late-file.part: a scan adjusted with another covariate file (--covar) than" \
   "$work/early.part" "$work/late-file.part"
+# ---- the workflow passes the covariates through, off by default ----
+# A VCF data set converted with its covariate file, and a data folder with the
+# converted table (the run's people and their order), both in 3 chunks.
+begin_case workflow
+top=$(cd "$(dirname "$0")/../.." && pwd)
+mkdir -p "$dir/folder"
+cp "$from/c.data.txt" "$dir/folder/data.txt"
+cp "$from/c.intervals.txt" "$dir/folder/intervals.txt"
+cp "$from/run/params.txt" "$dir/folder/params.txt"
+cat > "$dir/study.yaml" << EOF2
+out: OUT
+chunks: 3
+permute: individuals
+datasets:
+  vcf: {vcf: $vcf, pheno: $in/moved.fam, genetic_map: $gmap, params: $dir/folder/params.txt,
+        convert_options: "--region 20:2740000-2800000 --snps-only --min-maf 0.05",
+        covar: $in/pcs.cov, covar_name: "PC1-PC2,AGE"}
+  folder: {data: $dir/folder, covar: $from/c.covar.tsv, covar_name: "PC1-PC2,AGE"}
+  plain: {data: $dir/folder}
+EOF2
+(cd "$dir" && PATH="$(dirname "$bin"):$PATH" snakemake --quiet --cores 2 --snakefile "$top/workflow/Snakefile" \
+  --configfile study.yaml > snakemake.log 2>&1) || { fail "the workflow failed:"; tail -n 20 "$dir/snakemake.log"; }
+for name in vcf folder; do
+  for file in output results; do same "$from/run/$file" "$dir/OUT/$name/$file"; done
+  same "$from/run-adjusted.tsv" "$dir/OUT/$name/adjusted-scan.tsv"
+  same "$from/run-p.txt" "$dir/OUT/$name/adjusted-summary.txt"
+done
+same "$from/c.covar.tsv" "$dir/OUT/vcf/converted.covar.tsv"
+[ "$(ls "$dir/OUT/plain")" = "$(printf 'output\nparts\nresults')" ] || fail "OUT/plain holds $(ls "$dir/OUT/plain" | tr '\n' ' ')"
+same "$from/run/results" "$dir/OUT/plain/results"
+end_case
+
 begin_case merge-adjusted-halves
 (cd "$work" && "$bin" merge --out halves early.part late.part) || fail "the merge of the halves failed"
 same "$from/run-adjusted.tsv" "$work/halves/adjusted-scan.tsv"
