@@ -147,12 +147,14 @@ class Method:
         with open(self.table, "a") as f:
             f.write("\t".join([scenario, str(seed)] + ["%g" % p for p in pvalues]) + "\n")
 
-    def pvalues(self):
-        """{(scenario, heading): [p, ...]} from the table."""
+    def pvalues(self, seeds):
+        """{(scenario, heading): [p, ...]} from the table's rows of these seeds."""
         found = {}
         with open(self.table) as f:
             for line in f.read().splitlines()[1:]:
                 fields = line.split("\t")
+                if int(fields[1]) not in seeds:
+                    continue
                 for column, p in zip(self.columns, fields[2:]):
                     found.setdefault((fields[0], HEADINGS[(self.name, column)]), []).append(float(p))
         return found
@@ -253,11 +255,12 @@ def wilson(below, n):
     return share, max(0.0, centre - half), min(1.0, centre + half)
 
 
-def summarise(scenarios, tools):
+def summarise(scenarios, tools, seeds):
+    """The table of the data sets of these seeds only, so that every cell of a row counts the same sets."""
     columns = [HEADINGS[(m.name, c)] for m in tools for c in m.columns]
     pvalues = {}
     for m in tools:
-        pvalues.update(m.pvalues())
+        pvalues.update(m.pvalues(seeds))
     print("| phenotype | data sets | " + " | ".join(columns) + " |")
     print("|---" * (len(columns) + 2) + "|")
     for scenario in scenarios:
@@ -286,10 +289,11 @@ def main():
     tools = methods(o.permutations, o.pcs, covariates, strata)
     for m in tools:
         m.open(o.dir)
+    seeds = range(o.first_seed, o.first_seed + o.sets)
     with tempfile.TemporaryDirectory() as work:
         prefix = os.path.join(work, "set")
         # Scenario by scenario in turns, so that a stopped study has some of each.
-        for seed in range(o.first_seed, o.first_seed + o.sets):
+        for seed in seeds:
             for scenario in o.scenarios:
                 missing = [m for m in tools if (scenario, str(seed)) not in m.done]
                 if not missing:
@@ -300,10 +304,10 @@ def main():
     null = [s for s in o.scenarios if not is_power(s)]
     power = [s for s in o.scenarios if is_power(s)]
     if null:
-        summarise(null, tools)
+        summarise(null, tools, seeds)
     if power:
         print()
-        summarise(power, tools)
+        summarise(power, tools, seeds)
 
 
 if __name__ == "__main__":
