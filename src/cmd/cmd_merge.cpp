@@ -164,6 +164,10 @@ int MergeCommand(int argc, char** argv) {
   if (adjusted) {
     files.Add(dir + "/adjusted-scan.tsv", [&](std::ostream& out) { WriteAdjustedScanTable(*adjusted, out); });
     files.Add(dir + "/adjusted-summary.txt", [&](std::ostream& out) { WriteAdjustedSummary(*adjusted, out); });
+  } else {
+    // An earlier merge's adjusted scan is not this one's.
+    files.Retire(dir + "/adjusted-scan.tsv");
+    files.Retire(dir + "/adjusted-summary.txt");
   }
   files.Commit();
   if (!cl.Quiet())

@@ -182,6 +182,9 @@ ScanOutcome Scan(const CDataPoints& ds, const ReportForm& form, const OutputFold
     report = &reportFile->Stream();
     if (form.compressed) report = &compressed.emplace(reportFile->Stream());
   }
+  // A report an earlier run wrote in another form would pass for this run's.
+  for (const char* name : {"output", "output.gz"})
+    if (!form.FileName() || std::string(name) != form.FileName()) files.Retire(folder / name);
   ScanOutcome outcome{EmptyResultsBlock(ds.q), ResultsHeader(ds.q), std::nullopt};
   std::ostringstream results;
   Progress progress("positions", ds.dim, !line.Quiet());

@@ -1,7 +1,9 @@
 #include "whole_files.h"
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <system_error>
 
 #include "output_files.h"
 #include "text.h"
@@ -18,6 +20,8 @@ void WholeFiles::AddCopy(std::string path, std::string source) {
 
 void WholeFiles::Adopt(std::unique_ptr<ReplacingFile> file) { adopted_.push_back(std::move(file)); }
 
+void WholeFiles::Retire(std::string path) { retired_.push_back(std::move(path)); }
+
 void WholeFiles::Commit() {
   SignalGuard held;
   // Each file is written whole beside its path; none takes its path's place
@@ -32,4 +36,9 @@ void WholeFiles::Commit() {
   for (const std::unique_ptr<ReplacingFile>& file : written)
     if (const int error = file->Replace())
       throw RunError(file->Path() + ": cannot replace the file: " + std::strerror(error));
+  for (const std::string& path : retired_) {
+    std::error_code error;
+    std::filesystem::remove(path, error);
+    if (error) throw RunError(path + ": cannot remove the file an earlier run left: " + error.message());
+  }
 }

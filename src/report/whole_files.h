@@ -23,6 +23,10 @@ class WholeFiles {
   // Adds a file already written beside its path (one too large to hold in
   // memory, written while the scan runs); Commit closes and places it.
   void Adopt(std::unique_ptr<ReplacingFile> file);
+  // Names a file an earlier command may have left in the folder that this set
+  // does not hold (the report in another form, say); Commit removes it, so the
+  // folder never mixes the files of two runs.
+  void Retire(std::string path);
 
   // Writes every file, then renames them into place. Interrupting signals wait
   // until it is done. Raises a RunError (and removes the temporary files) when
@@ -36,4 +40,5 @@ class WholeFiles {
   };
   std::vector<File> files_;
   std::vector<std::unique_ptr<ReplacingFile>> adopted_;
+  std::vector<std::string> retired_;
 };

@@ -69,6 +69,8 @@ done
 
 # ---- without --covar, a part is what it was ----
 begin_case unadjusted-part-unchanged
+# An earlier adjusted merge's files in the folder go.
+mkdir -p "$dir/plain" && touch "$dir/plain/adjusted-scan.tsv" "$dir/plain/adjusted-summary.txt"
 (cd "$work/parts-like-run-s" && "$bin" part --quiet --data c.data.txt --params run/params.txt --intervals c.intervals.txt \
   --out "$dir/plain.part" && "$bin" merge --out "$dir/plain" "$dir/plain.part") || fail "the unadjusted part failed"
 head -n 1 "$dir/plain.part" | grep -qx "veltrane part file 2" || fail "an unadjusted part is not of version 2"

@@ -97,6 +97,20 @@ report-none|--report none
 report-bgzip|--report-bgzip
 EOF2
 
+# Runs into one folder: the report of the last run is the only one there.
+begin_case report-forms-replace
+for form in --report-bgzip "--report none" --report-bgzip "--report clusters"; do
+  read -r -a args <<< "$form"
+  "$bin" run --quiet "${inputs[@]}" --pheno "$fam" --params "$in/params.txt" "${args[@]}" --out "$dir/run" ||
+    fail "run $form failed"
+  expected=output
+  [ "$form" = --report-bgzip ] && expected=output.gz
+  [ "$form" = "--report none" ] && expected=
+  [ "$(cd "$dir/run" && ls output output.gz 2> /dev/null)" = "$expected" ] ||
+    fail "after run $form the folder holds: $(cd "$dir/run" && ls output output.gz 2> /dev/null | tr '\n' ' ')"
+done
+end_case
+
 # Shuffling individuals (the default), run writes what part and merge write on
 # the converted files, however the positions are split; the p-values are not
 # those of a shuffle of haplotypes.
