@@ -158,7 +158,10 @@ Conversion Convert(const ConvertOptions& options) {
   const std::optional<Covariates> covariates = ReadCovariateFile(options);
   const std::optional<Strata> strata = ReadWithinFile(options);
   conversion.genotypes = ReadVcf(options.vcf, filters, [&](const std::string& sample) {
-    if (phenotypes.values.count(sample) == 0) return false;
+    if (phenotypes.values.count(sample) == 0) {
+      conversion.missingPhenotypeInVcf += phenotypes.missingSamples.count(sample) > 0;
+      return false;
+    }
     const bool complete = !covariates || covariates->values.count(sample) > 0;
     conversion.missingCovariate += !complete;
     const bool placed = !complete || !strata || strata->of.count(sample) > 0;
@@ -277,8 +280,9 @@ std::vector<std::string> ConversionNotes(const Conversion& conversion) {
   note(s.fewMinor, Plural(s.fewMinor, "record") + " below the minor-allele count (--min-mac)");
   note(s.rare, Plural(s.rare, "record") + " below the minor-allele frequency (--min-maf)");
   const long unphenotyped =
-      g.samplesInFile - static_cast<long>(g.samples.size()) - conversion.missingCovariate - conversion.missingStratum;
-  note(unphenotyped, Plural(unphenotyped, "VCF sample") + " without a phenotype");
+      g.samplesInFile - static_cast<long>(g.samples.size()) - conversion.missingCovariate - conversion.missingStratum -
+      conversion.missingPhenotypeInVcf;
+  note(unphenotyped, Plural(unphenotyped, "VCF sample") + " not in the phenotype file");
   note(conversion.missingPhenotype,
        Plural(conversion.missingPhenotype, "sample") + " of the phenotype file with a missing phenotype");
   note(conversion.missingCovariate, Plural(conversion.missingCovariate, "sample") +

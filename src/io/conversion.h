@@ -38,6 +38,7 @@ struct Conversion {
   std::string positionsFrom;            // where the genetic positions came from, for people
   std::string phenotypeColumn;          // where the phenotypes came from, for people
   int missingPhenotype = 0;             // samples of the phenotype file without a phenotype
+  int missingPhenotypeInVcf = 0;        // those of them in the VCF, so not counted again as unphenotyped
   int absentSamples = 0;                // samples with a phenotype that the VCF lacks
   int outsideMap = 0;                   // markers beyond the genetic map's ends
   int cases = 0, controls = 0;          // individuals, in case-control mode

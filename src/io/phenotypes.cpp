@@ -80,9 +80,10 @@ Phenotypes ReadPhenotypes(std::istream& in, const std::string& sourceName, bool 
     if (!first)
       Reject(sourceName, lineNo, "sample " + Quoted(sample) + " is already on line " + std::to_string(earlier->second));
     std::string value = DataField(fields[layout->valueColumn], quantitative, sourceName, lineNo, sample);
-    if (value.empty())
+    if (value.empty()) {
       phenotypes.missing++;
-    else
+      phenotypes.missingSamples.insert(sample);
+    } else
       phenotypes.values.emplace(sample, std::move(value));
   });
   if (lineOf.empty()) throw RunError(sourceName + ": no sample in the phenotype file");

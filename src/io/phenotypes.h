@@ -5,6 +5,7 @@
 #include <iosfwd>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 struct Phenotypes {
   // Sample name -> the phenotype field of a data-file line: "a" (case) or
@@ -12,6 +13,7 @@ struct Phenotypes {
   // missing are left out.
   std::unordered_map<std::string, std::string> values;
   int missing = 0;     // samples with a missing phenotype
+  std::unordered_set<std::string> missingSamples;  // their names
   std::string column;  // where the values came from, for people
 };
 

@@ -93,6 +93,7 @@ awk 'NR == 2 { $6 = -9 } NR == 3 { $6 = 0 } NR == 4 { $6 = "NA" } { print } END 
 [ "$(cut -f1 "$work/t.data.txt" | uniq | tail -n 1)" = 297 ] || fail "expected individuals 1 to 297"
 grep -q "1 sample with a phenotype but not in the VCF" "$work/stderr" || fail "absent sample not reported: $(cat "$work/stderr")"
 grep -q "3 samples of the phenotype file with a missing phenotype" "$work/stderr" || fail "missing phenotypes not reported"
+grep -q "VCF sample" "$work/stderr" && fail "the samples with a missing phenotype are counted twice: $(cat "$work/stderr")"
 end_case
 
 # What is left out is counted, one line each: symbolic ALT alleles (record
