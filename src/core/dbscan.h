@@ -180,6 +180,9 @@ class CDataPoints {
   // Per haplotype, the stratum whose haplotypes alone its label may go to in
   // a replicate; empty: one stratum of everyone.
   std::vector<int> stratumOf;
+  // Haplotype h's member-line start: memberPrefixes[prefixStart[h] .. prefixStart[h + 1]).
+  std::string memberPrefixes;
+  std::vector<std::size_t> prefixStart;
 
   // Input files (input.cpp). sourceName names the file in error messages.
   void ReadParameter(std::istream& fpara, const std::string& sourceName = "parameter file");
@@ -205,6 +208,9 @@ class CDataPoints {
   void HapFrequency(int pos1, int pos2, double& hfreC, double& hfreA, double& hfre) const;
   void LDdelta();
   void UpdateAverage();
+  // The start of every haplotype's member line (identifier, status, trait),
+  // which no position changes, formatted once for the full cluster report.
+  void FormatMemberPrefixes();
 
   // The allele of haplotype h at marker k as the data file gives it, and as a
   // code: the alleles of a marker are numbered in order of appearance.

@@ -223,6 +223,7 @@ void Prepare(CDataPoints& ds) {
   ds.CalculateFreq();
   ds.LDdelta();
   if (ds.q) ds.UpdateAverage();
+  if (ds.reportDetail == ReportDetail::kFull) ds.FormatMemberPrefixes();
 }
 
 // More threads than cores only share them, and more than work items idle; a

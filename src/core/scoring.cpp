@@ -58,13 +58,24 @@ std::size_t MemberLineBound(int len) { return 96 + 12 * static_cast<std::size_t>
 
 }  // namespace
 
+void CDataPoints::FormatMemberPrefixes() {
+  memberPrefixes.clear();
+  prefixStart.assign(1, 0);
+  char line[96];
+  for (const CMyPoint& point : data) {
+    char* at = PutInt(line, point.id);
+    *at++ = '\t';
+    at = PutInt(at, point.affected);
+    *at++ = '\t';
+    at = PutStreamDouble(at, point.traitvalue);
+    memberPrefixes.append(line, at);
+    prefixStart.push_back(memberPrefixes.size());
+  }
+}
+
 char* CDataPoints::PutMember(char* at, int h, int start, int len, bool core) const {
-  const CMyPoint& point = data[h];
-  at = PutInt(at, point.id);
-  *at++ = '\t';
-  at = PutInt(at, point.affected);
-  *at++ = '\t';
-  at = PutStreamDouble(at, point.traitvalue);
+  const std::size_t from = prefixStart[h], size = prefixStart[h + 1] - from;
+  at = std::copy_n(memberPrefixes.data() + from, size, at);
   for (char c : {'(', core ? '1' : '0', ')', ':', '\t'}) *at++ = c;
   for (int i = 0; i < len; i++) {
     const int allele = Allele(h, start + i);
