@@ -154,9 +154,7 @@ int PartCommand(int argc, char** argv) {
   Progress progress("positions", part.to - part.from, !request.quiet);
   part.tally = ScanPositions(
       ds, part.from, part.to, report, results, [&](int pos) { progress.Update(pos + 1 - part.from); }, request.threads,
-      nullptr,
-      adjusting ? PositionClustered([&](const PositionState& s, int pos) { adjusting->Score(s, pos); })
-                : PositionClustered());
+      nullptr, ScoringEachPosition(adjusting));
   part.report = report.str();
   part.results = results.str();
   if (adjusting) part.adjusted = adjusting->Tally(part.from, part.to);

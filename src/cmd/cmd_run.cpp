@@ -270,9 +270,7 @@ int RunCommand(int argc, char** argv) {
                       parameters.permutations);
   }
   WholeFiles files;
-  const ScanOutcome scan = Scan(ds, form, folder, line, files, adjusting ? PositionClustered([&](const PositionState& s, int pos) {
-    adjusting->Score(s, pos);
-  }) : PositionClustered());
+  const ScanOutcome scan = Scan(ds, form, folder, line, files, ScoringEachPosition(adjusting));
   const std::optional<AdjustedScanResult> adjusted =
       adjusting ? std::optional<AdjustedScanResult>(adjusting->Result()) : std::nullopt;
 

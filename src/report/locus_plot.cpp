@@ -478,9 +478,7 @@ PlotContent ClassicContent(const ResultsBlock& results, const LocusPlotOptions& 
 }
 
 Series AdjustedSeries(const std::string& label, const char* colour, bool byLd, const std::vector<double>& z) {
-  Series series{label, colour, false, byLd, {}};
-  for (double value : z) series.y.push_back(TwoSidedMinusLog10P(value));
-  return series;
+  return {label, colour, false, byLd, TwoSidedMinusLog10P(z)};
 }
 
 std::optional<double> AdjustedThreshold(const std::vector<double>& maxima) {

@@ -174,15 +174,10 @@ void WriteScanTable(const MarkerTable& markers, const ResultsBlock& results, con
 }
 
 std::vector<TableColumn> AdjustedScanColumns(const AdjustedScanResult& adjusted) {
-  auto minusLog10P = [](const std::vector<double>& z) {
-    std::vector<double> values;
-    for (double value : z) values.push_back(TwoSidedMinusLog10P(value));
-    return values;
-  };
   return {{"AdjustedClusterZ", adjusted.clusterZ},
-          {"AdjustedClusterMinusLog10P", minusLog10P(adjusted.clusterZ)},
+          {"AdjustedClusterMinusLog10P", TwoSidedMinusLog10P(adjusted.clusterZ)},
           {"AdjustedSingleZ", adjusted.singleZ},
-          {"AdjustedSingleMinusLog10P", minusLog10P(adjusted.singleZ)}};
+          {"AdjustedSingleMinusLog10P", TwoSidedMinusLog10P(adjusted.singleZ)}};
 }
 
 void WriteAdjustedScanTable(const AdjustedScanResult& adjusted, std::ostream& out) {

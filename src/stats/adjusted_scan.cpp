@@ -170,3 +170,14 @@ AdjustedScanResult ResultOf(const AdjustedTally& whole) {
 }
 
 double TwoSidedMinusLog10P(double z) { return std::isnan(z) ? kNaN : -std::log10(qChisq(z * z, 1)); }
+
+std::vector<double> TwoSidedMinusLog10P(const std::vector<double>& z) {
+  std::vector<double> values;
+  for (double value : z) values.push_back(TwoSidedMinusLog10P(value));
+  return values;
+}
+
+PositionClustered ScoringEachPosition(std::optional<AdjustedScan>& adjusting) {
+  if (!adjusting) return PositionClustered();
+  return [&adjusting](const PositionState& s, int pos) { adjusting->Score(s, pos); };
+}

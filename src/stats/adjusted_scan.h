@@ -46,6 +46,8 @@ AdjustedScanResult ResultOf(const AdjustedTally& whole);
 
 // -log10 of the two-sided normal p-value of a Z; not a number for one.
 double TwoSidedMinusLog10P(double z);
+// The same for every Z of a scan.
+std::vector<double> TwoSidedMinusLog10P(const std::vector<double>& z);
 
 class AdjustedScan {
  public:
@@ -81,3 +83,7 @@ class AdjustedScan {
   std::vector<double> clusterMaxima_, singleMaxima_;
   std::mutex mergeLock_;
 };
+
+// The scan's hook that scores each clustered position in the adjusted scan;
+// none without one.
+PositionClustered ScoringEachPosition(std::optional<AdjustedScan>& adjusting);
