@@ -13,6 +13,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "text.h"
@@ -126,6 +127,11 @@ struct PositionState {
   std::vector<char> swept;
   std::vector<int> expandedIn, classQueue;
   std::vector<int> rankTally;
+  // The alleles of a member line over the window, formatted once per class
+  // while the report of the position is written: class c's text is
+  // memberText[first .. first + length) of memberTextSpan[c] (length 0: not yet).
+  mutable std::string memberText;
+  mutable std::vector<std::pair<std::size_t, std::size_t>> memberTextSpan;
 };
 
 // What a permutation replicate shuffles: single haplotypes, as the classic
@@ -308,9 +314,11 @@ class CDataPoints {
                                   int* bestIndex) const;
   double TraitPositionScore(const PositionState& s, const int* order, std::ostream* report, int* bestOrdinal) const;
   void WriteMembers(const PositionState& s, const Cluster& cluster, std::ostream& report) const;
-  // Puts one member line of the cluster report at `at` (the alleles of markers
-  // start .. start+len-1) and returns its end.
-  char* PutMember(char* at, int h, int start, int len, bool core) const;
+  // Puts one member line of the cluster report at `at` (alleles: those of
+  // the window, each followed by a tab, then the line end) and returns its end.
+  char* PutMember(char* at, int h, std::string_view alleles, bool core) const;
+  // Haplotype h's alleles over the window of the position, as PutMember takes them.
+  std::string_view MemberAlleles(const PositionState& s, int h) const;
   // Haplotypes carrying allele 1 at a marker and the others, ascending: the
   // groups of the single-marker trait tests, the same for every replicate.
   struct AlleleGroups {

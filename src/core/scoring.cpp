@@ -56,6 +56,12 @@ char* PutStreamDouble(char* at, double value) {
 // and an int and a tab per allele.
 std::size_t MemberLineBound(int len) { return 96 + 12 * static_cast<std::size_t>(len); }
 
+// The member-line alleles of the previous position are of another window.
+void ForgetMemberAlleles(const PositionState& s) {
+  s.memberText.clear();
+  s.memberTextSpan.assign(s.numWindowClasses, {0, 0});
+}
+
 }  // namespace
 
 void CDataPoints::FormatMemberPrefixes() {
@@ -73,20 +79,35 @@ void CDataPoints::FormatMemberPrefixes() {
   }
 }
 
-char* CDataPoints::PutMember(char* at, int h, int start, int len, bool core) const {
+// Haplotypes of one window class have the same alleles over the window, so a
+// class's text is formatted the first time one of its members is listed.
+std::string_view CDataPoints::MemberAlleles(const PositionState& s, int h) const {
+  const int c = s.windowClass[h];
+  auto& [first, length] = s.memberTextSpan[c];
+  if (length == 0) {
+    first = s.memberText.size();
+    char text[12];
+    for (int k = s.curpos; k < s.curpos + curdim; k++) {
+      const int allele = Allele(h, k);
+      char* end = text;
+      if (allele >= 0 && allele <= 9)
+        *end++ = static_cast<char>('0' + allele);
+      else
+        end = PutInt(end, allele);
+      *end++ = '\t';
+      s.memberText.append(text, end);
+    }
+    s.memberText += '\n';
+    length = s.memberText.size() - first;
+  }
+  return std::string_view(s.memberText).substr(first, length);
+}
+
+char* CDataPoints::PutMember(char* at, int h, std::string_view alleles, bool core) const {
   const std::size_t from = prefixStart[h], size = prefixStart[h + 1] - from;
   at = std::copy_n(memberPrefixes.data() + from, size, at);
   for (char c : {'(', core ? '1' : '0', ')', ':', '\t'}) *at++ = c;
-  for (int i = 0; i < len; i++) {
-    const int allele = Allele(h, start + i);
-    if (allele >= 0 && allele <= 9)
-      *at++ = static_cast<char>('0' + allele);
-    else
-      at = PutInt(at, allele);
-    *at++ = '\t';
-  }
-  *at++ = '\n';
-  return at;
+  return std::copy(alleles.begin(), alleles.end(), at);
 }
 
 // The member lines, the bulk of a large report, are formatted into a buffer
@@ -104,7 +125,7 @@ void CDataPoints::WriteMembers(const PositionState& s, const Cluster& cluster, s
   };
   ForEachHaplotype(cluster.members, [&](int m) {
     if (static_cast<std::size_t>(at - buffer.get()) + line > size) flush();
-    at = PutMember(at, m, s.curpos, curdim, s.core[m]);
+    at = PutMember(at, m, MemberAlleles(s, m), s.core[m]);
   });
   flush();
 }
@@ -157,6 +178,7 @@ double CDataPoints::CaseControlPositionScore(const PositionState& s, const Haplo
 double CDataPoints::Write(const PositionState& s, std::ostream& fout) const {
   if (reportDetail == ReportDetail::kNone) return CaseControlPositionScore(s, caseBits, nullptr, nullptr);
   fout << "Position: " << s.pos << '\n';
+  ForgetMemberAlleles(s);
   const double score = CaseControlPositionScore(s, caseBits, &fout, nullptr);
   fout << '\n';
   return score;
@@ -229,6 +251,7 @@ double CDataPoints::TraitPositionScore(const PositionState& s, const int* order,
 double CDataPoints::WriteQTLScore(const PositionState& s, std::ostream& fout) const {
   if (reportDetail == ReportDetail::kNone) return TraitPositionScore(s, ObservedOrder(), nullptr, nullptr);
   fout << "Position: " << s.pos << '\n';
+  ForgetMemberAlleles(s);
   const double score = TraitPositionScore(s, ObservedOrder(), &fout, nullptr);
   fout << '\n';
   return score;
