@@ -339,6 +339,8 @@ class CDataPoints {
   std::vector<int> WindowCodes(int h, const WindowWeights& w) const;
 
   void BuildAlleleBits();
+  // The code of allele 1 at marker k, or -1 when no haplotype carries it.
+  int AlleleOneCode(int k) const;
   // Alleles as codes of codeBits bits per marker (1, 2, 4, 8, 16 or 32, so
   // that no code straddles two words), packed haplotype by haplotype in rows
   // of packedWords words, one of them spare so that a window can be read two
@@ -352,12 +354,23 @@ class CDataPoints {
     return ((h / 64) * words + word) * 64 + h % 64;
   }
   std::vector<std::vector<int>> markerAlleles;
+  // The codes of alleles 0 .. kSmallAlleles-1 at marker k:
+  // smallAlleleCodes[k * kSmallAlleles + allele], -1 until the allele is met.
+  // Reading looks the common alleles up here, without a search or a branch
+  // on the allele.
+  static constexpr int kSmallAlleles = 16;
+  std::vector<std::int8_t> smallAlleleCodes;
   std::uint64_t CodeMask() const { return (std::uint64_t{1} << codeBits) - 1; }
   // Inline: called once per allele while a data set is read.
   std::uint32_t CodeOf(int k, int allele) {
-    const std::vector<int>& alleles = markerAlleles[k];
-    for (std::size_t c = 0; c < alleles.size(); c++)
-      if (alleles[c] == allele) return static_cast<std::uint32_t>(c);
+    if (allele >= 0 && allele < kSmallAlleles) {
+      const std::int8_t code = smallAlleleCodes[static_cast<std::size_t>(k) * kSmallAlleles + allele];
+      if (code >= 0) return static_cast<std::uint32_t>(code);
+    } else {
+      const std::vector<int>& alleles = markerAlleles[k];
+      for (std::size_t c = 0; c < alleles.size(); c++)
+        if (alleles[c] == allele) return static_cast<std::uint32_t>(c);
+    }
     return NewCode(k, allele);
   }
   std::uint32_t NewCode(int k, int allele);
@@ -367,6 +380,7 @@ class CDataPoints {
     word = (word & ~(CodeMask() << (bit % 64))) | static_cast<std::uint64_t>(code) << (bit % 64);
   }
   void WidenCodes(int bits);
+  std::vector<std::uint32_t> rowCodes;  // scratch of AddHaplotype
   // Allele-1 carriers per marker and the cases, as bit sets over haplotypes.
   std::vector<std::uint64_t> alleleOneBits;
   HaplotypeBits caseBits;

@@ -219,6 +219,51 @@ void CDataPoints::ReadParameter(std::istream& fpara, const std::string& sourceNa
   in.Value(zsocreT, "the report threshold", false);
 }
 
+namespace {
+
+bool IsDataSeparator(char c) { return c == ' ' || c == ',' || c == '\t'; }
+
+// A haplotype line split at the data file's separators in one pass, its
+// alleles parsed as they are met: the data file is read at the pace of its
+// bytes. A malformed allele is kept to be reported after the field count,
+// which is checked first.
+struct HaplotypeLine {
+  std::string_view id, phenotype, badAllele;
+  int fields = 0, badMarker = 0;
+
+  HaplotypeLine(std::string_view line, std::vector<int>& alleles) {
+    alleles.clear();
+    const char* at = line.data();
+    const char* const end = at + line.size();
+    for (;;) {
+      while (at < end && IsDataSeparator(*at)) at++;
+      if (at == end) return;
+      const char* const start = at;
+      while (at < end && !IsDataSeparator(*at)) at++;
+      const std::string_view token(start, at - start);
+      if (fields++ == 0)
+        id = token;
+      else if (fields == 2)
+        phenotype = token;
+      else
+        alleles.push_back(Allele(token));
+    }
+  }
+
+ private:
+  int Allele(std::string_view token) {
+    if (token.size() == 1 && token[0] >= '0' && token[0] <= '9') return token[0] - '0';
+    int allele = 0;
+    if ((!ParseInt(token, allele) || allele < 0) && badAllele.empty()) {
+      badAllele = token;
+      badMarker = fields - 2;
+    }
+    return allele;
+  }
+};
+
+}  // namespace
+
 void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int pairing,
                        const std::string& sourceName, std::vector<std::string>* phenotypeFields) {
   std::string line;
@@ -230,30 +275,26 @@ void CDataPoints::Read(std::istream& fin, const std::string* intervalFile, int p
   std::vector<int> alleleRow;
   while (ReadLine(fin, line)) {
     ++lineNo;
-    std::vector<std::string_view> fields = SplitFields(line);
-    if (fields.empty()) break;  // an empty line ends the data
-    if (fields.size() < 2) Reject(sourceName, lineNo, "no phenotype after the identifier");
-    if (fields.size() < 3) Reject(sourceName, lineNo, "no alleles after the phenotype");
+    const HaplotypeLine fields(line, alleleRow);
+    if (fields.fields == 0) break;  // an empty line ends the data
+    if (fields.fields < 2) Reject(sourceName, lineNo, "no phenotype after the identifier");
+    if (fields.fields < 3) Reject(sourceName, lineNo, "no alleles after the phenotype");
 
     CMyPoint point;
-    if (!ParseInt(fields[0], point.id))
-      Reject(sourceName, lineNo, "identifier " + Quoted(fields[0]) + " is not an integer");
-    if (!SetPhenotype(point, fields[1]))
-      Reject(sourceName, lineNo, "trait " + Quoted(fields[1]) + " is not a finite number");
-    const int alleles = static_cast<int>(fields.size()) - 2;
+    if (!ParseInt(fields.id, point.id))
+      Reject(sourceName, lineNo, "identifier " + Quoted(fields.id) + " is not an integer");
+    if (!SetPhenotype(point, fields.phenotype))
+      Reject(sourceName, lineNo, "trait " + Quoted(fields.phenotype) + " is not a finite number");
+    const int alleles = static_cast<int>(alleleRow.size());
     if (expectedAlleles < 0) expectedAlleles = alleles;
     if (alleles != expectedAlleles)
       Reject(sourceName, lineNo, "expected " + std::to_string(expectedAlleles) + " alleles, found " +
                                      std::to_string(alleles));
-    alleleRow.resize(alleles);
-    for (int k = 0; k < alleles; k++) {
-      const std::string_view token = fields[k + 2];
-      if (!ParseInt(token, alleleRow[k]) || alleleRow[k] < 0)
-        Reject(sourceName, lineNo, "allele " + Quoted(token) + " of marker " + std::to_string(k + 1) +
-                                       " is not a non-negative integer");
-    }
+    if (!fields.badAllele.empty())
+      Reject(sourceName, lineNo, "allele " + Quoted(fields.badAllele) + " of marker " +
+                                     std::to_string(fields.badMarker) + " is not a non-negative integer");
     AddHaplotype(std::move(point), alleleRow);
-    if (phenotypeFields) phenotypeFields->emplace_back(fields[1]);
+    if (phenotypeFields) phenotypeFields->emplace_back(fields.phenotype);
   }
   if (fin.bad()) throw RunError(sourceName + ": read error");
   if (num == 0) throw RunError(sourceName + ": no haplotype line after the header");
@@ -276,19 +317,24 @@ bool CDataPoints::SetPhenotype(CMyPoint& point, std::string_view field) const {
 void CDataPoints::AddHaplotype(CMyPoint&& point, std::span<const int> alleles) {
   if (data.empty()) {
     markerAlleles.assign(alleles.size(), {});
+    smallAlleleCodes.assign(alleles.size() * kSmallAlleles, -1);
     WidenCodes(codeBits);
   }
   // Codes first: a new allele may widen the rows stored so far.
-  std::vector<std::uint32_t> codes(alleles.size());
+  std::vector<std::uint32_t>& codes = rowCodes;
+  codes.resize(alleles.size());
   for (std::size_t k = 0; k < alleles.size(); k++) codes[k] = CodeOf(static_cast<int>(k), alleles[k]);
   const int h = static_cast<int>(data.size());
   if (q == 0) (point.affected ? nCase : nCont)++;
   data.push_back(std::move(point));
   if (h % 64 == 0) packedAlleles.resize(packedAlleles.size() + 64 * static_cast<std::size_t>(packedWords), 0);
-  // The new row is all zero: each code is or-ed into place.
-  for (std::size_t k = 0; k < codes.size(); k++) {
-    const std::uint64_t bit = k * codeBits;
-    packedAlleles[PackedIndex(h, bit / 64, packedWords)] |= static_cast<std::uint64_t>(codes[k]) << (bit % 64);
+  // The codes of a word are gathered before it is stored: no code straddles two words.
+  const std::size_t perWord = 64 / codeBits;
+  for (std::size_t first = 0; first < codes.size(); first += perWord) {
+    std::uint64_t word = 0;
+    for (std::size_t k = first; k < std::min(codes.size(), first + perWord); k++)
+      word |= static_cast<std::uint64_t>(codes[k]) << ((k - first) * codeBits);
+    packedAlleles[PackedIndex(h, first / perWord, packedWords)] = word;
   }
   num++;
   numberIndividuals++;

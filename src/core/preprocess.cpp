@@ -100,17 +100,29 @@ void CDataPoints::BuildAlleleBits() {
       caseBits[h / 64] |= std::uint64_t{1} << (h % 64);
       casesCounted++;
     }
-  // A word of carriers at a time: its 64 haplotypes' rows stay in cache
-  // while every marker is read from them.
+  // A word of carriers at a time, from the tile of its 64 haplotypes, where
+  // their codes of a marker lie side by side.
+  const std::uint64_t mask = CodeMask();
+  std::vector<int> one(dim);
+  for (int k = 0; k < dim; k++) one[k] = AlleleOneCode(k);
   for (std::size_t w = 0; w < words; w++) {
-    const int from = static_cast<int>(w * 64), to = static_cast<int>(std::min(data.size(), w * 64 + 64));
+    const std::size_t rows = std::min<std::size_t>(64, data.size() - w * 64);
     for (int k = 0; k < dim; k++) {
+      if (one[k] < 0) continue;
+      const std::uint64_t bit = static_cast<std::uint64_t>(k) * codeBits, shift = bit % 64;
+      const std::uint64_t* tile = &packedAlleles[PackedIndex(w * 64, bit / 64, packedWords)];
+      const auto code = static_cast<std::uint64_t>(one[k]);
       std::uint64_t carriers = 0;
-      for (int h = from; h < to; h++)
-        if (Allele(h, k) == 1) carriers |= std::uint64_t{1} << (h - from);
+      for (std::size_t j = 0; j < rows; j++) carriers |= static_cast<std::uint64_t>(((tile[j] >> shift) & mask) == code) << j;
       alleleOneBits[words * k + w] = carriers;
     }
   }
+}
+
+int CDataPoints::AlleleOneCode(int k) const {
+  const std::vector<int>& alleles = markerAlleles[k];
+  const auto one = std::find(alleles.begin(), alleles.end(), 1);
+  return one == alleles.end() ? -1 : static_cast<int>(one - alleles.begin());
 }
 
 // The scan reads the frequency of allele 1 at each marker; two-marker
@@ -154,6 +166,8 @@ void CDataPoints::LDdelta() {
 
 std::uint32_t CDataPoints::NewCode(int k, int allele) {
   std::vector<int>& alleles = markerAlleles[k];
+  if (allele >= 0 && allele < kSmallAlleles)
+    smallAlleleCodes[static_cast<std::size_t>(k) * kSmallAlleles + allele] = static_cast<std::int8_t>(alleles.size());
   alleles.push_back(allele);
   if (alleles.size() > (std::size_t{1} << codeBits)) WidenCodes(codeBits * 2);
   return static_cast<std::uint32_t>(alleles.size() - 1);
