@@ -7,12 +7,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <fstream>
 #include <limits>
+#include <mutex>
 #include <sstream>
 
 #include "chisq.h"
@@ -238,8 +240,11 @@ int ScanThreads(int requested, int workItems) {
 }
 
 // Positions are scanned in blocks by every thread, each with a clustering
-// state of its own; the blocks are written, and their tallies merged, in
-// position order as soon as all earlier ones are done.
+// state of its own. The blocks are written, and their tallies merged, in
+// position order by one thread at a time: the thread that finishes a block
+// while nobody writes becomes the writer and writes every block that is next
+// in order, while the others go on scanning. The kernel's copy of a large
+// report then overlaps the scan instead of holding every thread at a lock.
 ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& report, std::ostream& results,
                         const PositionDone& done, int threads, ResultsBlock* rows, const PositionClustered& clustered) {
   const int count = std::max(to - from, 0);
@@ -248,56 +253,88 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
   const std::vector<double> geneticDistance = GeneticDistances(ds, from, to);
   std::vector<Block> out(blocks);
   ScanTally tally = EmptyTally(ds);
+  // Guarded by the lock: the blocks handed over, how many are written, the
+  // writer's turn and the first failure.
+  std::mutex lock;
+  std::condition_variable drained;
   int written = 0;
+  bool writing = false;
   std::exception_ptr failure;
   std::atomic<bool> failed{false};
-  auto writeFinished = [&] {
-    for (; written < blocks && out[written].finished; written++) {
-      Block& block = out[written];
-      report << block.report;
-      for (ResultsLine& line : block.results) {
-        results << line.Text();
-        if (rows) rows->AddRow(std::move(line.fields), std::move(line.values));
+  const int team = ScanThreads(threads, blocks), backlogLimit = 4 * team;
+  auto writeBlock = [&](Block& block, int b) {
+    report << block.report;
+    for (ResultsLine& line : block.results) {
+      results << line.Text();
+      if (rows) rows->AddRow(std::move(line.fields), std::move(line.values));
+    }
+    tally.Merge(block.tally);
+    if (done)
+      for (int pos = from + b * blockSize; pos < std::min(to, from + (b + 1) * blockSize); pos++) done(pos);
+  };
+  auto fail = [&](std::exception_ptr error) {
+    if (!failure) failure = error;
+    failed = true;
+  };
+  // The writer's turn: the blocks next in order, taken a batch at a time.
+  auto writeReady = [&] {
+    for (;;) {
+      std::vector<Block> ready;
+      int first = 0;
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        drained.notify_all();
+        for (first = written; !failure && written < blocks && out[written].finished; written++)
+          ready.push_back(std::move(out[written]));
+        if (ready.empty()) {
+          writing = false;
+          return;
+        }
       }
-      tally.Merge(block.tally);
-      // Assigning an empty block would keep the report's buffer.
-      const Block released = std::move(block);
-      if (done)
-        for (int pos = from + written * blockSize; pos < std::min(to, from + (written + 1) * blockSize); pos++)
-          done(pos);
+      try {
+        for (std::size_t k = 0; k < ready.size(); k++) writeBlock(ready[k], first + static_cast<int>(k));
+      } catch (...) {
+        std::lock_guard<std::mutex> guard(lock);
+        fail(std::current_exception());
+      }
     }
   };
-#pragma omp parallel num_threads(ScanThreads(threads, blocks))
+#pragma omp parallel num_threads(team)
   {
     PositionState state;
+    // Room for a report as large as the thread's previous one, and some: a
+    // stream growing into it would copy what it holds at every doubling.
+    std::size_t previousReport = 0;
 #pragma omp for schedule(dynamic, 1)
     for (int b = 0; b < blocks; b++) {
-      // An exception may not leave a parallel or critical region: the first
-      // one is kept, the remaining blocks are skipped, and it is raised after.
       Block block;
       std::exception_ptr error;
       try {
         block.tally = EmptyTally(ds);
-        std::ostringstream blockReport;
+        block.report.reserve(previousReport + previousReport / 4);
+        std::ostringstream blockReport(std::move(block.report));
         for (int pos = from + b * blockSize; pos < std::min(to, from + (b + 1) * blockSize) && !failed; pos++)
           ScanPosition(ds, state, pos, geneticDistance[pos - from], blockReport, block.results.emplace_back(),
                        block.tally, clustered);
         block.report = std::move(blockReport).str();
+        previousReport = block.report.size();
         block.finished = true;
       } catch (...) {
         error = std::current_exception();
       }
-#pragma omp critical(scan_output)
-      if (!failure) {
-        try {
-          if (error) std::rethrow_exception(error);
+      bool writer = false;
+      {
+        std::unique_lock<std::mutex> guard(lock);
+        if (error) fail(error);
+        if (!failure) {
           out[b] = std::move(block);
-          writeFinished();
-        } catch (...) {
-          failure = std::current_exception();
-          failed = true;
+          writer = !writing;
+          writing = true;
         }
+        // Reports a writer cannot keep up with are not piled up in memory.
+        if (!writer) drained.wait(guard, [&] { return !writing || failure || b - written < backlogLimit; });
       }
+      if (writer) writeReady();
     }
   }
   if (failure) std::rethrow_exception(failure);
