@@ -1,6 +1,7 @@
 // The dispatcher: a command word picks a command from the table; anything
 // else is the classic command, whose first argument's second character picks
 // the mode (so no command word has 's' or 'q' as its second character).
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -53,6 +54,10 @@ int ReportErrors(Run run) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Past a file-size limit (ulimit -f) a write fails with its own error and
+  // the command stops as on any failed write, taking its temporaries back,
+  // instead of being killed with them left behind.
+  std::signal(SIGXFSZ, SIG_IGN);
   if (argc == 2 && (!std::strcmp(argv[1], "--help") || !std::strcmp(argv[1], "-h"))) return PrintOverview();
   if (argc == 2 && !std::strcmp(argv[1], "--version")) return std::printf("%s\n", VersionLine()) < 0;
   for (const Command& command : kCommands)

@@ -6,7 +6,7 @@
 # ("s" or "q" stands for -s or -q data.txt params.txt intervals.txt) and checks
 # that the folder is exactly as it was: no file changed, added or removed, no
 # permission changed. "via": "-" a plain run, "size16" under a 16 KiB file-size
-# limit, "space" under a 2 GB address-space limit, "user" as an unprivileged
+# limit (SIGXFSZ at its default, which would kill the run), "space" under a 2 GB address-space limit, "user" as an unprivileged
 # user; "nproc" as that user allowed no second thread, where the threading
 # runtime ends the run with its own line; INT, TERM, HUP: the run must die by that signal; "nohup": SIGHUP is
 # ignored and sent, and the run must go on until SIGTERM ends it. Other runs
@@ -91,7 +91,7 @@ signal_run() {  # signal [seconds signal]
 run_row() {  # sets status
   case $via in
     -) (cd "$dir" && exec "$bin" "${args[@]}") ;;
-    size16) (cd "$dir" && trap '' XFSZ && ulimit -f 16 && exec "$bin" "${args[@]}") ;;
+    size16) (cd "$dir" && ulimit -f 16 && exec "$bin" "${args[@]}") ;;
     space) (cd "$dir" && ulimit -v 2000000 && exec "$bin" "${args[@]}") ;;
     user) (cd "$dir" && exec "${as_user[@]}" "$bin" "${args[@]}") ;;
     nproc) (cd "$dir" && ulimit -u 1 && exec "${as_user[@]}" "$bin" "${args[@]}") ;;
@@ -166,6 +166,8 @@ results-on-full-device    |-|-s data.txt params.txt|data.txt-results|report_of 1
 report-cannot-grow        |size16|-s data.txt params.txt|output|report_of -1000
 report-cannot-grow-no-earlier-files|size16|-s data.txt params.txt|output|report_of -1000; rm output data.txt-results
 results-cannot-grow       |size16|-s data.txt params.txt|data.txt-results|report_of 1e30; head -c 16284 /dev/zero | tr '\0' r > data.txt-results
+convert-cannot-grow       |size16|convert --vcf x.vcf --pheno x.fam --out c|File too large|slice_vcf
+run-cannot-grow           |size16|run --vcf x.vcf --pheno x.fam --out r|File too large|slice_vcf
 output-is-a-folder        |-|-s data.txt params.txt|output|report_of 1e30; rm output; mkdir -p output/inside; echo kept > output/inside/file
 results-is-a-folder       |-|-s data.txt params.txt|data.txt-results|report_of 1e30; rm data.txt-results; mkdir data.txt-results
 read-only-folder          |user|-s data.txt params.txt|output|report_of 1e30; chmod 666 data.txt-results; chmod 555 .
