@@ -261,7 +261,10 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
   bool writing = false;
   std::exception_ptr failure;
   std::atomic<bool> failed{false};
-  const int team = ScanThreads(threads, blocks), backlogLimit = 4 * team;
+  const int team = ScanThreads(threads, blocks), backlogLimit = team;
+  // Written reports go back to the threads as the buffers of their next
+  // blocks: a report is not allocated, faulted in and grown afresh each time.
+  std::vector<std::string> spareReports;
   auto writeBlock = [&](Block& block, int b) {
     report << block.report;
     for (ResultsLine& line : block.results) {
@@ -293,6 +296,9 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
       }
       try {
         for (std::size_t k = 0; k < ready.size(); k++) writeBlock(ready[k], first + static_cast<int>(k));
+        std::lock_guard<std::mutex> guard(lock);
+        for (Block& block : ready)
+          if (spareReports.size() < static_cast<std::size_t>(2 * team)) spareReports.push_back(std::move(block.report));
       } catch (...) {
         std::lock_guard<std::mutex> guard(lock);
         fail(std::current_exception());
@@ -302,22 +308,25 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
 #pragma omp parallel num_threads(team)
   {
     PositionState state;
-    // Room for a report as large as the thread's previous one, and some: a
-    // stream growing into it would copy what it holds at every doubling.
-    std::size_t previousReport = 0;
 #pragma omp for schedule(dynamic, 1)
     for (int b = 0; b < blocks; b++) {
       Block block;
       std::exception_ptr error;
       try {
         block.tally = EmptyTally(ds);
-        block.report.reserve(previousReport + previousReport / 4);
+        {
+          std::lock_guard<std::mutex> guard(lock);
+          if (!spareReports.empty()) {
+            block.report = std::move(spareReports.back());
+            block.report.clear();
+            spareReports.pop_back();
+          }
+        }
         std::ostringstream blockReport(std::move(block.report));
         for (int pos = from + b * blockSize; pos < std::min(to, from + (b + 1) * blockSize) && !failed; pos++)
           ScanPosition(ds, state, pos, geneticDistance[pos - from], blockReport, block.results.emplace_back(),
                        block.tally, clustered);
         block.report = std::move(blockReport).str();
-        previousReport = block.report.size();
         block.finished = true;
       } catch (...) {
         error = std::current_exception();
