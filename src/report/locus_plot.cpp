@@ -570,10 +570,9 @@ std::string LocusPlotSvg(const ResultsBlock& results, const MarkerTable* markers
   const Scale above = scaleOf(content.tests, kTestsPanel), below = scaleOf(content.cluster, kClusterPanel);
   const std::pair<const PanelContent*, const Scale*> panels[] = {{&content.tests, &above}, {&content.cluster, &below}};
   // Per panel, where its lines' labels and lines lie, for the marker labels
-  // to keep clear of them: in an adjusted plot only, as the classic plot
-  // keeps its layout.
+  // to keep clear of them.
   std::vector<Box> labels[2];
-  auto labelsOf = [&](int k) { return options.adjusted ? &labels[k] : nullptr; };
+  auto labelsOf = [&](int k) { return &labels[k]; };
 
   std::ostringstream svg;
   svg << Text(kLeft, 30, "Predicted locus" + content.leadNote + ": " + MarkerName(markers, lead), "start", " font-size=\"19\" fill=\"#111\"")
