@@ -359,12 +359,12 @@ class CDataPoints {
   // Reading looks the common alleles up here, without a search or a branch
   // on the allele.
   static constexpr int kSmallAlleles = 16;
-  std::vector<std::int8_t> smallAlleleCodes;
+  std::vector<std::int32_t> smallAlleleCodes;
   std::uint64_t CodeMask() const { return (std::uint64_t{1} << codeBits) - 1; }
   // Inline: called once per allele while a data set is read.
   std::uint32_t CodeOf(int k, int allele) {
     if (allele >= 0 && allele < kSmallAlleles) {
-      const std::int8_t code = smallAlleleCodes[static_cast<std::size_t>(k) * kSmallAlleles + allele];
+      const std::int32_t code = smallAlleleCodes[static_cast<std::size_t>(k) * kSmallAlleles + allele];
       if (code >= 0) return static_cast<std::uint32_t>(code);
     } else {
       const std::vector<int>& alleles = markerAlleles[k];

@@ -167,7 +167,7 @@ void CDataPoints::LDdelta() {
 std::uint32_t CDataPoints::NewCode(int k, int allele) {
   std::vector<int>& alleles = markerAlleles[k];
   if (allele >= 0 && allele < kSmallAlleles)
-    smallAlleleCodes[static_cast<std::size_t>(k) * kSmallAlleles + allele] = static_cast<std::int8_t>(alleles.size());
+    smallAlleleCodes[static_cast<std::size_t>(k) * kSmallAlleles + allele] = static_cast<std::int32_t>(alleles.size());
   alleles.push_back(allele);
   if (alleles.size() > (std::size_t{1} << codeBits)) WidenCodes(codeBits * 2);
   return static_cast<std::uint32_t>(alleles.size() - 1);
