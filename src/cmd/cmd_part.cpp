@@ -143,7 +143,7 @@ int PartCommand(int argc, char** argv) {
   InstallInterruptCleanup();
   ReplacingFile file(out, "part file");
   Prepare(ds);
-  std::vector<std::vector<std::uint8_t>> alt;
+  std::vector<BitRow> alt;
   std::optional<AdjustedScan> adjusting;
   if (model) {
     alt = HaplotypeAlt(ds);

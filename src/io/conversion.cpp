@@ -218,7 +218,7 @@ void WriteDataFile(const Conversion& conversion, std::ostream& out) {
   std::string line;
   for (std::size_t h = 0; h < 2 * conversion.genotypes.samples.size(); h++) {
     line = std::to_string(h / 2 + 1) + '\t' + conversion.phenotypes[h / 2];
-    for (const std::vector<std::uint8_t>& alt : conversion.genotypes.alt) {
+    for (const BitRow& alt : conversion.genotypes.alt) {
       line += '\t';
       line += alt[h] ? '2' : '1';
     }

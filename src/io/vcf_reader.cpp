@@ -236,7 +236,7 @@ class VcfConverter {
     const int values = bcf_get_genotypes(header, record, &gt_, &gtSize_);
     const int ploidy = values > 0 ? values / bcf_hdr_nsamples(header) : 0;
     if (ploidy <= 0) Fail(out.markers.back(), "the record has no GT genotypes");
-    std::vector<std::uint8_t>& alt = out.alt.emplace_back();
+    BitRow& alt = out.alt.emplace_back();
     alt.reserve(2 * kept.size());
     for (int sample : kept) {
       const std::int32_t* gt = gt_ + sample * ploidy;

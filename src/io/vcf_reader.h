@@ -11,6 +11,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "bit_row.h"
+
 struct Marker {
   std::string chrom;
   long long pos = 0;
@@ -53,7 +55,7 @@ struct Genotypes {
   int samplesInFile = 0;
   std::vector<Marker> markers;
   // Per marker, per haplotype (two per sample, in genotype order): 1 for ALT.
-  std::vector<std::vector<std::uint8_t>> alt;
+  std::vector<BitRow> alt;
   SkippedRecords skipped;
   long idsNotFound = 0;  // IDs of filters.ids that no record read has
 };

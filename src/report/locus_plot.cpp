@@ -1,6 +1,7 @@
 #include "locus_plot.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <functional>
@@ -93,16 +94,18 @@ std::vector<Series> SingleMarkerSeries(const ResultsBlock& results, const LocusP
 }
 
 // r² of every marker with the lead marker; NaN where either is monomorphic.
-std::vector<double> RSquaredWith(const std::vector<std::vector<std::uint8_t>>& haplotypes, int lead) {
-  const std::vector<std::uint8_t>& a = haplotypes[lead];
+std::vector<double> RSquaredWith(const std::vector<BitRow>& haplotypes, int lead) {
+  const BitRow& a = haplotypes[lead];
   const double n = static_cast<double>(a.size());
-  const double pa = std::count(a.begin(), a.end(), 1) / n;
+  long onesOfA = 0;
+  for (std::uint64_t word : a.Words()) onesOfA += std::popcount(word);
+  const double pa = onesOfA / n;
   std::vector<double> r2;
-  for (const std::vector<std::uint8_t>& b : haplotypes) {
+  for (const BitRow& b : haplotypes) {
     long both = 0, ones = 0;
-    for (std::size_t h = 0; h < b.size(); h++) {
-      ones += b[h];
-      both += a[h] & b[h];
+    for (std::size_t w = 0; w < b.Words().size(); w++) {
+      ones += std::popcount(b.Words()[w]);
+      both += std::popcount(a.Words()[w] & b.Words()[w]);
     }
     const double pb = ones / n, d = both / n - pa * pb, spread = pa * (1 - pa) * pb * (1 - pb);
     r2.push_back(spread > 0 ? d * d / spread : std::nan(""));

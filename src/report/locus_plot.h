@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bit_row.h"
 #include "marker_table.h"
 #include "results_file.h"
 
@@ -20,7 +21,7 @@ struct LocusPlotOptions {
   std::optional<double> permutationThreshold;
   // Per marker, per haplotype: 1 for ALT; points are coloured by r² with the
   // predicted marker.
-  const std::vector<std::vector<std::uint8_t>>* haplotypes = nullptr;
+  const std::vector<BitRow>* haplotypes = nullptr;
   // The genome build the positions refer to, as "GRCh38".
   std::string build;
   // Markers (indices) of a credible set: the interval they span is shaded.

@@ -58,9 +58,9 @@ AdjustedInputs ReadAdjustedInputs(const CDataPoints& ds, const std::vector<std::
   return inputs;
 }
 
-std::vector<std::vector<std::uint8_t>> HaplotypeAlt(const CDataPoints& ds) {
-  std::vector<std::vector<std::uint8_t>> alt(ds.dim, std::vector<std::uint8_t>(ds.data.size()));
+std::vector<BitRow> HaplotypeAlt(const CDataPoints& ds) {
+  std::vector<BitRow> alt(ds.dim, BitRow(ds.data.size()));
   for (int k = 0; k < ds.dim; k++)
-    for (std::size_t h = 0; h < ds.data.size(); h++) alt[k][h] = ds.Allele(static_cast<int>(h), k) == 2;
+    for (std::size_t h = 0; h < ds.data.size(); h++) alt[k].Set(h, ds.Allele(static_cast<int>(h), k) == 2);
   return alt;
 }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bit_row.h"
 #include "dbscan.h"
 
 struct AdjustedInputs {
@@ -28,4 +29,4 @@ AdjustedInputs ReadAdjustedInputs(const CDataPoints& ds, const std::vector<std::
                                   const std::string& columns);
 
 // Per marker, per haplotype: 1 where the allele is 2.
-std::vector<std::vector<std::uint8_t>> HaplotypeAlt(const CDataPoints& ds);
+std::vector<BitRow> HaplotypeAlt(const CDataPoints& ds);

@@ -48,7 +48,7 @@ void TakeLarger(std::vector<double>& maxima, const std::vector<double>& values) 
 
 }  // namespace
 
-AdjustedScan::AdjustedScan(const NullModel& model, const std::vector<std::vector<std::uint8_t>>& haplotypeAlt,
+AdjustedScan::AdjustedScan(const NullModel& model, const std::vector<BitRow>& haplotypeAlt,
                            const std::vector<double>& cases, const std::vector<int>& strata, int replicates)
     : model_(model), alt_(haplotypeAlt), replicates_(std::max(replicates, 0)),
       words_((2 * static_cast<std::size_t>(model.individuals) + 63) / 64),
@@ -125,10 +125,7 @@ void AdjustedScan::Score(const PositionState& s, int pos) {
     ReplicateZ(cluster.members, score, z);
     for (int b = 0; b < replicates_; b++) TakeLarger(clusterMaxima[b], z[b]);
   }
-  HaplotypeBits carriers(words_, 0);
-  const std::vector<std::uint8_t>& alt = alt_[pos];
-  for (std::size_t h = 0; h < alt.size(); h++)
-    if (alt[h]) carriers[h / 64] |= std::uint64_t{1} << (h % 64);
+  const HaplotypeBits carriers(alt_[pos].Words().begin(), alt_[pos].Words().end());
   const DosageScore single = ScoreDosage(model_, carriers);
   ReplicateZ(carriers, single, z);
   for (double& value : z) value = std::fabs(value);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <vector>
 
+#include "bit_row.h"
 #include "covariate_model.h"
 #include "dbscan.h"
 #include "scan.h"
@@ -55,7 +56,7 @@ class AdjustedScan {
   // 1 for a case (case-control only); strata: per individual its stratum
   // (empty: one). Replicates: mode s, case labels drawn from the fitted
   // probabilities; mode q, residuals permuted among the individuals of a stratum.
-  AdjustedScan(const NullModel& model, const std::vector<std::vector<std::uint8_t>>& haplotypeAlt,
+  AdjustedScan(const NullModel& model, const std::vector<BitRow>& haplotypeAlt,
                const std::vector<double>& cases, const std::vector<int>& strata, int replicates);
   // Scores one clustered position. Safe to call from several threads at once,
   // each position once.
@@ -70,7 +71,7 @@ class AdjustedScan {
   void ReplicateZ(const HaplotypeBits& members, const DosageScore& score, std::vector<double>& z) const;
 
   const NullModel& model_;
-  const std::vector<std::vector<std::uint8_t>>& alt_;
+  const std::vector<BitRow>& alt_;
   int replicates_ = 0;
   std::size_t words_ = 0;
   HaplotypeBits observedCases_;                // mode s: both haplotypes of each case

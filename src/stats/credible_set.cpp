@@ -66,7 +66,7 @@ std::vector<MarkerEffect> MarkerEffects(const Conversion& conversion) {
   std::vector<MarkerEffect> effects;
   std::vector<double> dosage(y.size());
   const double haplotypesOfCases = 2.0 * conversion.cases;
-  for (const std::vector<std::uint8_t>& alt : g.alt) {
+  for (const BitRow& alt : g.alt) {
     double altCount = 0, altInCases = 0;
     for (std::size_t i = 0; i < y.size(); i++) {
       dosage[i] = alt[2 * i] + alt[2 * i + 1];

@@ -14,7 +14,7 @@ constexpr double kNormal975 = 1.959963984540054;
 
 // 1 when most of the haplotypes carry ALT at the marker (a tie counts as REF).
 int MajorityAllele(const Conversion& conversion, const std::vector<int>& haplotypes, int marker) {
-  const std::vector<std::uint8_t>& alt = conversion.genotypes.alt[marker];
+  const BitRow& alt = conversion.genotypes.alt[marker];
   int carriers = 0;
   for (int h : haplotypes) carriers += alt[h];
   return 2 * carriers > static_cast<int>(haplotypes.size()) ? 1 : 0;

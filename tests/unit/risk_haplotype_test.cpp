@@ -32,8 +32,8 @@ Conversion GroupConversion(bool quantitative) {
   for (int k = 0; k < kMarkers; k++) {
     c.genotypes.markers.push_back({"20", 1000 + 100 * k, std::string(1, static_cast<char>('p' + k)), "A", "G", {}, 0});
     c.microCm.push_back(10000 * k);
-    std::vector<std::uint8_t> alt(2 * kIndividuals, 0);
-    for (int h : kGroup) alt[h] = !((h == 0 && k == 0) || (h == 12 && k == kMarkers - 1));
+    BitRow alt(2 * kIndividuals);
+    for (int h : kGroup) alt.Set(h, !((h == 0 && k == 0) || (h == 12 && k == kMarkers - 1)));
     c.genotypes.alt.push_back(alt);
   }
   c.cases = c.controls = quantitative ? 0 : kIndividuals / 2;
