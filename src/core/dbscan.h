@@ -128,8 +128,9 @@ struct PositionState {
   std::vector<int> expandedIn, classQueue;
   std::vector<int> rankTally;
   // The alleles of a member line over the window, formatted once per class
-  // while the report of the position is written: class c's text is
-  // memberText[first .. first + length) of memberTextSpan[c] (length 0: not yet).
+  // while the report of the position is written (and forgotten when the
+  // classes are formed anew): class c's text is memberText[first .. first +
+  // length) of memberTextSpan[c] (length 0: not yet).
   mutable std::string memberText;
   mutable std::vector<std::pair<std::size_t, std::size_t>> memberTextSpan;
 };

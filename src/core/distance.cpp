@@ -251,6 +251,9 @@ void CDataPoints::GroupWindowClasses(PositionState& s, const WindowWeights& w) c
   s.classMembers.resize(n);
   std::vector<int> next(s.classStart.begin(), s.classStart.end() - 1);
   for (int h = 0; h < n; h++) s.classMembers[next[s.windowClass[h]]++] = h;
+  // Member-line texts of the previous position's classes are of another window.
+  s.memberText.clear();
+  s.memberTextSpan.assign(C, {0, 0});
 }
 
 // The allele codes of each class over the window, from its first member.

@@ -261,7 +261,7 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
   bool writing = false;
   std::exception_ptr failure;
   std::atomic<bool> failed{false};
-  const int team = ScanThreads(threads, blocks), backlogLimit = team;
+  const int team = ScanThreads(threads, blocks);
   // Written reports go back to the threads as the buffers of their next
   // blocks: a report is not allocated, faulted in and grown afresh each time.
   std::vector<std::string> spareReports;
@@ -340,8 +340,9 @@ ScanTally ScanPositions(const CDataPoints& ds, int from, int to, std::ostream& r
           writer = !writing;
           writing = true;
         }
-        // Reports a writer cannot keep up with are not piled up in memory.
-        if (!writer) drained.wait(guard, [&] { return !writing || failure || b - written < backlogLimit; });
+        // Reports a writer cannot keep up with are not piled up in memory: a
+        // thread waits once it is a block per thread ahead of the writer.
+        if (!writer) drained.wait(guard, [&] { return !writing || failure || b - written < team; });
       }
       if (writer) writeReady();
     }

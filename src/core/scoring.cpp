@@ -56,12 +56,6 @@ char* PutStreamDouble(char* at, double value) {
 // and an int and a tab per allele.
 std::size_t MemberLineBound(int len) { return 96 + 12 * static_cast<std::size_t>(len); }
 
-// The member-line alleles of the previous position are of another window.
-void ForgetMemberAlleles(const PositionState& s) {
-  s.memberText.clear();
-  s.memberTextSpan.assign(s.numWindowClasses, {0, 0});
-}
-
 }  // namespace
 
 void CDataPoints::FormatMemberPrefixes() {
@@ -178,7 +172,6 @@ double CDataPoints::CaseControlPositionScore(const PositionState& s, const Haplo
 double CDataPoints::Write(const PositionState& s, std::ostream& fout) const {
   if (reportDetail == ReportDetail::kNone) return CaseControlPositionScore(s, caseBits, nullptr, nullptr);
   fout << "Position: " << s.pos << '\n';
-  ForgetMemberAlleles(s);
   const double score = CaseControlPositionScore(s, caseBits, &fout, nullptr);
   fout << '\n';
   return score;
@@ -251,7 +244,6 @@ double CDataPoints::TraitPositionScore(const PositionState& s, const int* order,
 double CDataPoints::WriteQTLScore(const PositionState& s, std::ostream& fout) const {
   if (reportDetail == ReportDetail::kNone) return TraitPositionScore(s, ObservedOrder(), nullptr, nullptr);
   fout << "Position: " << s.pos << '\n';
-  ForgetMemberAlleles(s);
   const double score = TraitPositionScore(s, ObservedOrder(), &fout, nullptr);
   fout << '\n';
   return score;

@@ -125,7 +125,7 @@ void AdjustedScan::Score(const PositionState& s, int pos) {
     ReplicateZ(cluster.members, score, z);
     for (int b = 0; b < replicates_; b++) TakeLarger(clusterMaxima[b], z[b]);
   }
-  const HaplotypeBits carriers(alt_[pos].Words().begin(), alt_[pos].Words().end());
+  const HaplotypeBits& carriers = alt_[pos].Words();
   const DosageScore single = ScoreDosage(model_, carriers);
   ReplicateZ(carriers, single, z);
   for (double& value : z) value = std::fabs(value);
